@@ -136,10 +136,12 @@ void NetworkPrinter::start() {
     close_fd(impl->dataListener);
     return false;
   };
-  if (!options_.address.empty()) {
-    if (!bind_all(options_.address))
-      throw std::runtime_error("cannot listen on " + options_.address + ": " + std::strerror(errno));
-    address_ = options_.address;
+  // A restarted printer comes back on the address it had, like a printer
+  // switched off and on again.
+  std::string wanted = address_.empty() ? options_.address : address_;
+  if (!wanted.empty()) {
+    if (!bind_all(wanted)) throw std::runtime_error("cannot listen on " + wanted + ": " + std::strerror(errno));
+    address_ = wanted;
   } else {
     std::random_device seed;
     std::mt19937 random(seed());

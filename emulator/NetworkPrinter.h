@@ -38,7 +38,7 @@ class NetworkPrinter {
   NetworkPrinter(const NetworkPrinter&) = delete;
   NetworkPrinter& operator=(const NetworkPrinter&) = delete;
 
-  void start();  // binds the three ports and starts serving; throws std::runtime_error
+  void start();  // binds the three ports and starts serving (a restart reuses the address); throws std::runtime_error
   void stop();   // closes every socket and joins the thread; safe to call twice
   std::string address() const;   // the address listened on, e.g. "127.23.4.17"
   std::string portName() const;  // "TCP:" + address(), for OpenPort

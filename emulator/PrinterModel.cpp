@@ -267,6 +267,11 @@ void PrinterModel::setPrintSpeed(unsigned bytesPerSecond) {
   notify();
 }
 
+void PrinterModel::setAnswerCompletionCommands(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  answerCommands_ = on;
+}
+
 void PrinterModel::setAnswerRealTimeRequests(bool on) {
   std::lock_guard<std::mutex> lock(mutex_);
   realTime_ = on;
@@ -426,6 +431,11 @@ void PrinterModel::setDiscoveryReply(std::optional<std::string> bytes) {
   discoveryReplyOverride_ = std::move(bytes);
 }
 
+void PrinterModel::setStatusPortReply(std::optional<std::string> bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  statusPortReplyOverride_ = std::move(bytes);
+}
+
 void PrinterModel::setStatusPortEscpos(bool on) {
   std::lock_guard<std::mutex> lock(mutex_);
   statusPortEscpos_ = on;
@@ -544,7 +554,7 @@ void PrinterModel::handleCommand(const std::string& command) {
   if (command == g_jobBeginPoll) {
     uint8_t c = nextJobBegin_.value_or(0);
     nextJobBegin_.reset();
-    if (!silent_ && connected_) {
+    if (!silent_ && connected_ && answerCommands_) {
       output_ += g_jobBeginPoll;
       output_ += static_cast<char>(c);
       output_ += '\0';
@@ -568,7 +578,7 @@ void PrinterModel::fireMarkersLocked() {
     if (!marker.jobEnd) continue;
     uint8_t c = nextJobEnd_.value_or(1);
     nextJobEnd_.reset();
-    if (silent_ || !connected_) continue;
+    if (silent_ || !connected_ || !answerCommands_) continue;
     output_ += std::string("\x1B\x1D\x03", 3);
     output_ += static_cast<char>(marker.command);
     output_ += std::string("\x01\x01", 2);
@@ -668,6 +678,7 @@ std::optional<std::string> PrinterModel::statusPortReply() {
   ++statusRequests_;
   changed_.notify_all();
   if (silent_) return std::nullopt;
+  if (statusPortReplyOverride_) return statusPortReplyOverride_;
   return statusPortEscpos_ ? escposStatusLocked() : statusBlockLocked();
 }
 

@@ -88,6 +88,7 @@ class PrinterModel {
   void setEtbCounter(unsigned value);              // start value (taken modulo 32)
   void setPrintSpeed(unsigned bytesPerSecond);     // 0 = print instantly
   void setAnswerRealTimeRequests(bool on);         // answer DLE EOT n at once (serial/parallel style); off on the network
+  void setAnswerCompletionCommands(bool on);       // false: job begin/end polls get no answer (data still printed)
 
   // ---- What the host sent ----
   std::string printedData() const;                 // printed print data in order (completion commands removed)
@@ -119,6 +120,7 @@ class PrinterModel {
   void setAnswerDiscovery(bool on);                // false: discovery requests get no reply
   void setDiscoveryReply(std::optional<std::string> bytes);  // reply with these exact bytes instead
   void setStatusPortEscpos(bool on);               // status port answers the 4-byte ESC/POS form
+  void setStatusPortReply(std::optional<std::string> bytes);  // status port answers these exact bytes instead
   bool statusPortEscpos() const;
 
   // ---- Front-end side: called by the transports' front-ends only ----
@@ -168,6 +170,7 @@ class PrinterModel {
   std::optional<uint8_t> nextJobEnd_;
   unsigned printSpeed_ = 0;
   bool realTime_ = false;
+  bool answerCommands_ = true;
 
   std::string received_;
   std::string printed_;
@@ -196,6 +199,7 @@ class PrinterModel {
   bool answerDiscovery_ = true;
   std::optional<std::string> discoveryReplyOverride_;
   bool statusPortEscpos_ = false;
+  std::optional<std::string> statusPortReplyOverride_;
 };
 
 }  // namespace emulator

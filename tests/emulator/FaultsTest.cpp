@@ -100,25 +100,44 @@ TEST(Faults, RawBytesSplitOutputAndExtensionFrames) {
             block + bytes({0x00, 0x08, 'A', '0', 0, 0, 0, 0, 0x00, 0x00}));
 }
 
-TEST(Faults, StopWithAConnectedHostEndsCleanlyAndTheAddressIsFreeAgain) {
-  std::string address;
+TEST(Faults, StopWithAConnectedHostEndsCleanlyAndRestartKeepsTheAddress) {
+  NetworkPrinter printer;
+  printer.start();
+  std::string address = printer.address();
   {
-    NetworkPrinter printer;
-    printer.start();
-    address = printer.address();
     Connection host(address, 9100);
     ASSERT_EQ(host.receive(11).size(), 11u);
     printer.stop();
     EXPECT_TRUE(host.closedWithin(5s));
     printer.stop();
   }
+  printer.start();
+  EXPECT_EQ(printer.portName(), "TCP:" + address);
+  Connection host(address, 9100);
+  EXPECT_EQ(host.receive(11), g_quietStatus);
+
   NetworkPrinter::Options options;
   options.address = address;
-  NetworkPrinter again(options);
-  again.start();
-  EXPECT_EQ(again.portName(), "TCP:" + address);
   NetworkPrinter clash(options);
   EXPECT_THROW(clash.start(), std::runtime_error);
+}
+
+TEST(Faults, UnansweredCommandsAndHandMadeStatusPortReplies) {
+  NetworkPrinter printer;
+  printer.start();
+  printer.model().setAnswerCompletionCommands(false);
+  Connection host(printer.address(), 9100);
+  ASSERT_EQ(host.receive(11), g_quietStatus);
+  host.send(g_jobBeginPoll + "data" + std::string("\x1B\x1D\x03\x01\x01\x01", 6));
+  ASSERT_TRUE(printer.model().waitPrinted(4, 5s));
+  EXPECT_EQ(host.receive(1, 300ms), "");
+
+  std::string longReply = bytes({0x2F, 0x80, 0, 0, 0, 0, 0}) + std::string(73, '\x01');
+  printer.model().setStatusPortReply(longReply);
+  Connection status(printer.address(), 9101);
+  status.send("3");
+  EXPECT_EQ(status.receive(200), longReply);
+  EXPECT_TRUE(status.closedWithin(5s));
 }
 
 // The ESC/POS forms a serial or parallel front-end will send, straight from the model.
