@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -61,6 +62,14 @@ std::string hex_bytes(const std::string& data) {
   }
   if (!out.empty()) out.pop_back();
   return out;
+}
+
+// A background job started by a script reads /dev/null: its immediate end of
+// input is no request to stop, so such input is not read at all.
+bool input_is_null_device() {
+  struct stat input {}, null {};
+  return fstat(STDIN_FILENO, &input) == 0 && stat("/dev/null", &null) == 0 && S_ISCHR(input.st_mode) &&
+         input.st_rdev == null.st_rdev;
 }
 
 void print_help() {
@@ -192,7 +201,7 @@ int run_emulate(const EmulateSettings& settings) {
   std::string input;
   std::string line;  // printed text not yet shown on the terminal
   auto lineStarted = std::chrono::steady_clock::now();
-  bool reading = !settings.noInput;
+  bool reading = !settings.noInput && !input_is_null_device();
   bool running = true;
   while (running) {
     pollfd fds[2] = {{signalFd, POLLIN, 0}, {reading ? STDIN_FILENO : -1, POLLIN, 0}};
@@ -258,8 +267,8 @@ void addEmulateCommand(CLI::App& app, int& exitCode) {
   auto settings = std::make_shared<EmulateSettings>();
   CLI::App* command = app.add_subcommand(
       "emulate",
-      "Run a virtual network printer in the foreground until Ctrl-C or end of input.\n"
-      "Prints 'listening on ADDRESS' once ready.");
+      "Run a virtual network printer in the foreground until Ctrl-C, SIGTERM or end of input\n"
+      "(input from /dev/null is not read). Prints 'listening on ADDRESS' once ready.");
   command->add_option("--address", settings->address,
                       "IPv4 address to listen on (ports 9100, 9101, UDP 22222); default: a free 127.x.y.z");
   command->add_option("--model", settings->model,
