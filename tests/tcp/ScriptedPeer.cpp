@@ -135,6 +135,19 @@ void ScriptedPeer::acceptData() {
     send_all(fd, script_.greeting);
     std::lock_guard<std::mutex> lock(mutex_);
     connections_.push_back({fd, {}, true});
+    if (script_.maxConnections != 0 && connections_.size() >= script_.maxConnections) {
+        // Stop listening but keep the address: later connects are refused.
+        script_.listenData = false;
+        close(dataListener_);
+        dataListener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int reuse = 1;
+        setsockopt(dataListener_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(9100);
+        at.sin_addr.s_addr = inet_addr(address_.c_str());
+        (void)bind(dataListener_, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    }
     changed_.notify_all();
 }
 
@@ -238,8 +251,12 @@ unsigned ScriptedPeer::statusPortRequests() const {
 }
 
 bool ScriptedPeer::waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, bound, condition);
+    const auto end = std::chrono::steady_clock::now() + bound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 Bytes StatusFrame(unsigned length, unsigned char status1, unsigned char status4, const Bytes& extension) {

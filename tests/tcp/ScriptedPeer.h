@@ -39,6 +39,9 @@ public:
         std::function<std::optional<Bytes>(const Bytes& request)> discovery;
         // Whether anything listens on the data port 9100.
         bool listenData = true;
+        // After this many data connections further connects are refused
+        // (0: no limit).
+        std::size_t maxConnections = 0;
     };
 
     explicit ScriptedPeer(Script script);
@@ -59,8 +62,7 @@ public:
     std::size_t connectionCount() const;
     std::vector<Bytes> discoveryRequests() const;
     unsigned statusPortRequests() const;
-    // Waits up to `bound` until `condition` (checked under the peer's lock)
-    // holds; true when it did.
+    // Waits up to `bound` until `condition` holds; true when it did.
     bool waitUntil(const std::function<bool()>& condition,
                    std::chrono::milliseconds bound = std::chrono::milliseconds(5000)) const;
 
