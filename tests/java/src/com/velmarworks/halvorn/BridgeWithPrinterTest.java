@@ -31,13 +31,68 @@ class BridgeWithPrinterTest {
     }
 
     @Test
-    void writeSendsFromTheOffsetAndCountsInCountZero() {
+    void writeSendsFromTheOffsetAndCountsInCountZero() throws Exception {
         byte[] buf = "xxxHELLO\nyyy".getBytes(StandardCharsets.US_ASCII);
         byte[] unchanged = buf.clone();
         int[] count = {-1};
         assertEquals(1, Quenvar.nativeWritePort(port, buf, 3, 6, count));
         assertEquals(6, count[0]);
         assertArrayEquals(unchanged, buf);
+        printer.awaitPrintedLine("HELLO");
+    }
+
+    @Test
+    void readLandsAtTheOffsetAndCountsInCountZero() {
+        // A job begin poll outside a checked block: the printer's answer is
+        // plain data to the reader.
+        byte[] poll = {0x1B, 0x1D, 0x03, 0x00, 0x00, 0x00};
+        byte[] answer = {0x1B, 0x1D, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00};
+        int[] count = {-1};
+        assertEquals(1, Quenvar.nativeWritePort(port, poll, 0, poll.length, count));
+        assertEquals(poll.length, count[0]);
+
+        byte[] buf = new byte[40];
+        Arrays.fill(buf, (byte) 0x5A);
+        int got = 0;
+        for (int reads = 0; got < answer.length && reads < 20; reads++) {
+            count[0] = -1;
+            assertEquals(1, Quenvar.nativeReadPort(port, buf, 10 + got, 20 - got, count));
+            assertTrue(count[0] >= 0 && count[0] <= 20 - got, "count " + count[0]);
+            got += count[0];
+        }
+        assertEquals(answer.length, got);
+        assertArrayEquals(answer, Arrays.copyOfRange(buf, 10, 10 + answer.length));
+        byte[] untouched = new byte[10];
+        Arrays.fill(untouched, (byte) 0x5A);
+        assertArrayEquals(untouched, Arrays.copyOfRange(buf, 0, 10), "bytes before the offset");
+        assertArrayEquals(untouched, Arrays.copyOfRange(buf, 30, 40), "bytes after offset + size");
+    }
+
+    @Test
+    void statusFlagsFollowThePrinter() throws Exception {
+        printer.command("cover open", "cover open");
+        PrinterStatus status = new PrinterStatus();
+        for (int tries = 0; !status.coverOpen && tries < 50; tries++) {
+            assertEquals(1, Quenvar.nativeGetParsedStatus(port, status));
+        }
+        assertTrue(status.coverOpen);
+        assertTrue(status.offline, "a printer with its cover open cannot print");
+
+        printer.command("cover close", "cover closed");
+        for (int tries = 0; status.coverOpen && tries < 50; tries++) {
+            assertEquals(1, Quenvar.nativeGetParsedStatus(port, status));
+        }
+        assertFalse(status.coverOpen);
+        assertFalse(status.offline);
+    }
+
+    @Test
+    void aRefusedJobBeginLeavesTheStatusObjectUntouched() throws Exception {
+        printer.command("fail-next-begin", "job begin answer reports failure");
+        PrinterStatus status = StatusSnapshot.marked();
+        java.util.List<String> before = StatusSnapshot.of(status);
+        assertEquals(0, Quenvar.nativeBeginCheckedBlock(port, status));
+        assertEquals(before, StatusSnapshot.of(status));
     }
 
     @Test

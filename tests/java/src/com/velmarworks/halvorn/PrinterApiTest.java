@@ -40,6 +40,9 @@ class PrinterApiTest {
             PrinterStatus again = printer.printJob("third line\n".getBytes(StandardCharsets.US_ASCII));
             assertFalse(again.offline);
         }
+        virtualPrinter.awaitPrintedLine("first line");
+        virtualPrinter.awaitPrintedLine("second line");
+        virtualPrinter.awaitPrintedLine("third line");
     }
 
     @Test
@@ -64,6 +67,26 @@ class PrinterApiTest {
             // The port is still usable: the next job begins and ends normally.
             assertFalse(printer.printJob("next receipt\n".getBytes(StandardCharsets.US_ASCII)).offline);
         }
+    }
+
+    @Test
+    void anErrorAnswerAndAnOfflinePrinterAreTypedFailures() throws Exception {
+        try (Printer printer = Printer.open(virtualPrinter.portName(), "", 3000)) {
+            virtualPrinter.command("fail-next-job", "job end answer reports failure");
+            assertThrows(PrinterErrorException.class, () -> printer.printJob("lost\n".getBytes(StandardCharsets.US_ASCII)));
+
+            virtualPrinter.command("fail-next-begin", "job begin answer reports failure");
+            assertThrows(PrinterErrorException.class, printer::beginJob);
+
+            virtualPrinter.command("cover open", "cover open");
+            PrinterOfflineException offline = assertThrows(PrinterOfflineException.class, printer::beginJob);
+            assertTrue(offline.status().offline);
+            assertTrue(offline.status().coverOpen);
+
+            virtualPrinter.command("cover close", "cover closed");
+            assertFalse(printer.printJob("after the cover closed\n".getBytes(StandardCharsets.US_ASCII)).offline);
+        }
+        virtualPrinter.awaitPrintedLine("after the cover closed");
     }
 
     @Test

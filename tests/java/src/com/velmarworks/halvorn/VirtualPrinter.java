@@ -61,6 +61,39 @@ final class VirtualPrinter implements AutoCloseable {
         return new ArrayList<>(output);
     }
 
+    /**
+     * Waits until a line of the printer's output after the first {@code from}
+     * lines contains {@code text}; returns the number of lines then seen. The
+     * bound only keeps a broken run from hanging.
+     */
+    synchronized int awaitOutput(int from, String text) throws InterruptedException {
+        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
+        for (;;) {
+            for (int i = from; i < output.size(); i++) {
+                if (output.get(i).contains(text)) return i + 1;
+            }
+            long left = deadline - System.nanoTime();
+            if (left <= 0) throw new AssertionError("virtual printer never said \"" + text + "\": " + output);
+            TimeUnit.NANOSECONDS.timedWait(this, left);
+        }
+    }
+
+    /** Whether the receipt shows a line printed exactly as {@code text}. */
+    void awaitPrintedLine(String text) throws InterruptedException {
+        awaitOutput(0, "printed: " + text);
+    }
+
+    /** Types a command on the printer's console and waits for its answer. */
+    void command(String line, String answer) throws IOException, InterruptedException {
+        int seen;
+        synchronized (this) {
+            seen = output.size();
+        }
+        process.getOutputStream().write((line + "\n").getBytes(StandardCharsets.US_ASCII));
+        process.getOutputStream().flush();
+        awaitOutput(seen, answer);
+    }
+
     @Override
     public void close() {
         process.destroy();
@@ -83,9 +116,7 @@ final class VirtualPrinter implements AutoCloseable {
                 new InputStreamReader(process.getInputStream(), StandardCharsets.UTF_8));
         String line;
         while ((line = reader.readLine()) != null) {
-            synchronized (this) {
-                output.add(line);
-            }
+            record(line);
             if (line.contains("listening on")) {
                 Thread drain = new Thread(() -> drain(reader), "virtual-printer-output " + address);
                 drain.setDaemon(true);
@@ -96,14 +127,15 @@ final class VirtualPrinter implements AutoCloseable {
         return false;
     }
 
+    private synchronized void record(String line) {
+        output.add(line);
+        notifyAll();
+    }
+
     private void drain(BufferedReader reader) {
         try {
             String line;
-            while ((line = reader.readLine()) != null) {
-                synchronized (this) {
-                    output.add(line);
-                }
-            }
+            while ((line = reader.readLine()) != null) record(line);
         } catch (IOException ignored) {
             // the process ended
         }
