@@ -39,7 +39,10 @@ TEST(Faults, SilentPrinterKeepsTheConnectionButSaysNothing) {
   printer.model().setCoverOpen(false);
   printer.model().setSilent(false);
   host.send(g_jobBeginPoll);
-  EXPECT_EQ(host.receive(8), g_beginAnswer);
+  // Talking again, the printer also sends the status frame the host never got.
+  std::string words = host.receive(8 + 11);
+  EXPECT_NE(words.find(g_beginAnswer), std::string::npos);
+  EXPECT_NE(words.find(g_quietStatus), std::string::npos);
 }
 
 TEST(Faults, CloseAfterBytesTakesExactlyThatManyThenAcceptsAgain) {

@@ -132,9 +132,11 @@ void ScriptedPeer::acceptData() {
     if (fd < 0) return;
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    send_all(fd, script_.greeting);
     std::lock_guard<std::mutex> lock(mutex_);
+    // Known before the greeting goes out: a port that has read the greeting
+    // may at once ask the peer to act on this connection.
     connections_.push_back({fd, {}, true});
+    send_all(fd, script_.greeting);
     if (script_.maxConnections != 0 && connections_.size() >= script_.maxConnections) {
         // Stop listening but keep the address: later connects are refused.
         script_.listenData = false;
@@ -224,7 +226,8 @@ bool ScriptedPeer::send(std::size_t connection, const Bytes& bytes) {
 }
 
 void ScriptedPeer::closeConnection(std::size_t connection) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(5), [&] { return connections_.size() > connection; });
     if (connection >= connections_.size() || !connections_[connection].open) return;
     // shutdown wakes the peer thread's poll; it closes the descriptor itself.
     shutdown(connections_[connection].fd, SHUT_RDWR);
