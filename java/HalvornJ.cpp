@@ -116,7 +116,7 @@ std::mutex g_fieldCacheFillLock;
 
 // Throws a Java exception of the named class; a failure to find the class
 // leaves the runtime's own NoClassDefFoundError pending instead.
-void throwJava(JNIEnv* env, const char* className, const char* message) {
+void throw_java(JNIEnv* env, const char* className, const char* message) {
     jclass exceptionClass = env->FindClass(className);
     if (exceptionClass != nullptr) {
         env->ThrowNew(exceptionClass, message);
@@ -124,7 +124,7 @@ void throwJava(JNIEnv* env, const char* className, const char* message) {
     }
 }
 
-void* asHandle(jlong portHandle) { return reinterpret_cast<void*>(static_cast<std::intptr_t>(portHandle)); }
+void* as_handle(jlong portHandle) { return reinterpret_cast<void*>(static_cast<std::intptr_t>(portHandle)); }
 
 // Fills the cache from status's class unless it is already filled. If the
 // class lacks one of the fields, or declares it with another type, the
@@ -162,7 +162,7 @@ void cachePrinterStatusFields(JNIEnv* env, jobject status) {
 // written whole or not at all; in the second case a Java exception is pending.
 void setPrinterStatusFields(JNIEnv* env, jobject status, VelmarPrinterStatus_2* record) {
     if (status == nullptr) {
-        throwJava(env, "java/lang/NullPointerException", "status object is null");
+        throw_java(env, "java/lang/NullPointerException", "status object is null");
         return;
     }
     if (!g_VelmarPrinterStatus_FID_Cache.filled.load(std::memory_order_acquire)) {
@@ -174,7 +174,7 @@ void setPrinterStatusFields(JNIEnv* env, jobject status, VelmarPrinterStatus_2* 
     // The field IDs belong to one class; used on an object of another class
     // they would write at the wrong places.
     if (!env->IsInstanceOf(status, cache.statusClass)) {
-        throwJava(env, "java/lang/IllegalArgumentException",
+        throw_java(env, "java/lang/IllegalArgumentException",
                   "status objects must all be of the class of the first one written");
         return;
     }
@@ -185,12 +185,12 @@ void setPrinterStatusFields(JNIEnv* env, jobject status, VelmarPrinterStatus_2* 
 
     jbyteArray raw = static_cast<jbyteArray>(env->GetObjectField(status, cache.fieldIds[kRawSlot]));
     if (raw == nullptr) {
-        throwJava(env, "java/lang/NullPointerException", "status object's raw array is null");
+        throw_java(env, "java/lang/NullPointerException", "status object's raw array is null");
         return;
     }
     if (static_cast<std::uint32_t>(env->GetArrayLength(raw)) < rawLength) {
         env->DeleteLocalRef(raw);
-        throwJava(env, "java/lang/ArrayIndexOutOfBoundsException",
+        throw_java(env, "java/lang/ArrayIndexOutOfBoundsException",
                   "status object's raw array is shorter than the printer's status");
         return;
     }
@@ -209,18 +209,18 @@ void setPrinterStatusFields(JNIEnv* env, jobject status, VelmarPrinterStatus_2* 
 // Checks a (buf, offset, size, count) quadruple before anything is pinned:
 // the library writes through these addresses, so a range outside the array
 // would be memory corruption rather than a Java error.
-bool checkTransferArguments(JNIEnv* env, jbyteArray buf, jint offset, jint size, jintArray count) {
+bool check_transfer_arguments(JNIEnv* env, jbyteArray buf, jint offset, jint size, jintArray count) {
     if (buf == nullptr || count == nullptr) {
-        throwJava(env, "java/lang/NullPointerException", buf == nullptr ? "buf is null" : "count is null");
+        throw_java(env, "java/lang/NullPointerException", buf == nullptr ? "buf is null" : "count is null");
         return false;
     }
     const jsize length = env->GetArrayLength(buf);
     if (offset < 0 || size < 0 || offset > length || size > length - offset) {
-        throwJava(env, "java/lang/ArrayIndexOutOfBoundsException", "offset and size lie outside buf");
+        throw_java(env, "java/lang/ArrayIndexOutOfBoundsException", "offset and size lie outside buf");
         return false;
     }
     if (env->GetArrayLength(count) < 1) {
-        throwJava(env, "java/lang/ArrayIndexOutOfBoundsException", "count has no element");
+        throw_java(env, "java/lang/ArrayIndexOutOfBoundsException", "count has no element");
         return false;
     }
     return true;
@@ -229,8 +229,8 @@ bool checkTransferArguments(JNIEnv* env, jbyteArray buf, jint offset, jint size,
 // Pins both arrays, runs the transfer, and releases them with mode 0 so the
 // bytes and the count are copied back to Java.
 template <class Transfer>
-jint pinnedTransfer(JNIEnv* env, jbyteArray buf, jint offset, jint size, jintArray count, Transfer transfer) {
-    if (!checkTransferArguments(env, buf, offset, size, count)) return 0;
+jint pinned_transfer(JNIEnv* env, jbyteArray buf, jint offset, jint size, jintArray count, Transfer transfer) {
+    if (!check_transfer_arguments(env, buf, offset, size, count)) return 0;
 
     jint result = 0;
     jbyte* bytes = env->GetByteArrayElements(buf, nullptr);
@@ -248,9 +248,9 @@ jint pinnedTransfer(JNIEnv* env, jbyteArray buf, jint offset, jint size, jintArr
 // The shared shape of the three status methods: the library fills a record of
 // version 2, and only a result of exactly 1 reaches the Java object.
 template <class StatusFunction>
-jint statusMethod(JNIEnv* env, jlong portHandle, jobject status, StatusFunction function) {
+jint status_method(JNIEnv* env, jlong portHandle, jobject status, StatusFunction function) {
     VelmarPrinterStatus_2 record;
-    const jint result = function(asHandle(portHandle), &record, 2u);
+    const jint result = function(as_handle(portHandle), &record, 2u);
     if (result == 1) setPrinterStatusFields(env, status, &record);
     return result;
 }
@@ -262,7 +262,7 @@ HALVORN_EXPORT jlong JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeOpenPort
                                                                                  jstring portSettings,
                                                                                  jint timeout) {
     if (portName == nullptr || portSettings == nullptr) {
-        throwJava(env, "java/lang/NullPointerException",
+        throw_java(env, "java/lang/NullPointerException",
                   portName == nullptr ? "portName is null" : "portSettings is null");
         return 0;
     }
@@ -277,15 +277,15 @@ HALVORN_EXPORT jlong JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeOpenPort
 }
 
 HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeClosePort(JNIEnv*, jclass, jlong portHandle) {
-    return ClosePort(asHandle(portHandle));
+    return ClosePort(as_handle(portHandle));
 }
 
 HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeReadPort(JNIEnv* env, jclass,
                                                                                jlong portHandle, jbyteArray buf,
                                                                                jint offset, jint size,
                                                                                jintArray count) {
-    return pinnedTransfer(env, buf, offset, size, count, [&](unsigned char* at, unsigned int n, unsigned int* done) {
-        return ReadPort(asHandle(portHandle), at, n, done);
+    return pinned_transfer(env, buf, offset, size, count, [&](unsigned char* at, unsigned int n, unsigned int* done) {
+        return ReadPort(as_handle(portHandle), at, n, done);
     });
 }
 
@@ -293,29 +293,29 @@ HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeWritePort
                                                                                 jlong portHandle, jbyteArray buf,
                                                                                 jint offset, jint size,
                                                                                 jintArray count) {
-    return pinnedTransfer(env, buf, offset, size, count, [&](unsigned char* at, unsigned int n, unsigned int* done) {
-        return WritePort(asHandle(portHandle), at, n, done);
+    return pinned_transfer(env, buf, offset, size, count, [&](unsigned char* at, unsigned int n, unsigned int* done) {
+        return WritePort(as_handle(portHandle), at, n, done);
     });
 }
 
 HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeGetParsedStatus(JNIEnv* env, jclass,
                                                                                       jlong portHandle,
                                                                                       jobject status) {
-    return statusMethod(env, portHandle, status, GetParsedStatusEx);
+    return status_method(env, portHandle, status, GetParsedStatusEx);
 }
 
 HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeBeginCheckedBlock(JNIEnv* env, jclass,
                                                                                         jlong portHandle,
                                                                                         jobject status) {
-    return statusMethod(env, portHandle, status, BeginCheckedBlockEx);
+    return status_method(env, portHandle, status, BeginCheckedBlockEx);
 }
 
 HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeEndCheckedBlock(JNIEnv* env, jclass,
                                                                                       jlong portHandle,
                                                                                       jobject status) {
-    return statusMethod(env, portHandle, status, EndCheckedBlockEx);
+    return status_method(env, portHandle, status, EndCheckedBlockEx);
 }
 
 HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeResetDevice(JNIEnv*, jclass, jlong portHandle) {
-    return ResetDevice(asHandle(portHandle));
+    return ResetDevice(as_handle(portHandle));
 }
