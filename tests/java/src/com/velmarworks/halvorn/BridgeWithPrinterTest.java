@@ -70,19 +70,13 @@ class BridgeWithPrinterTest {
 
     @Test
     void statusFlagsFollowThePrinter() throws Exception {
-        printer.command("cover open", "cover open");
         PrinterStatus status = new PrinterStatus();
-        for (int tries = 0; !status.coverOpen && tries < 50; tries++) {
-            assertEquals(1, Quenvar.nativeGetParsedStatus(port, status));
-        }
-        assertTrue(status.coverOpen);
+        printer.command("cover open", "cover open");
+        VirtualPrinter.eventually("cover open", () -> Quenvar.nativeGetParsedStatus(port, status) == 1 && status.coverOpen);
         assertTrue(status.offline, "a printer with its cover open cannot print");
 
         printer.command("cover close", "cover closed");
-        for (int tries = 0; status.coverOpen && tries < 50; tries++) {
-            assertEquals(1, Quenvar.nativeGetParsedStatus(port, status));
-        }
-        assertFalse(status.coverOpen);
+        VirtualPrinter.eventually("cover closed", () -> Quenvar.nativeGetParsedStatus(port, status) == 1 && !status.coverOpen);
         assertFalse(status.offline);
     }
 

@@ -79,14 +79,20 @@ class PrinterApiTest {
             assertThrows(PrinterErrorException.class, printer::beginJob);
 
             virtualPrinter.command("cover open", "cover open");
+            awaitCover(printer, true);
             PrinterOfflineException offline = assertThrows(PrinterOfflineException.class, printer::beginJob);
             assertTrue(offline.status().offline);
             assertTrue(offline.status().coverOpen);
 
             virtualPrinter.command("cover close", "cover closed");
+            awaitCover(printer, false);
             assertFalse(printer.printJob("after the cover closed\n".getBytes(StandardCharsets.US_ASCII)).offline);
         }
         virtualPrinter.awaitPrintedLine("after the cover closed");
+    }
+
+    private static void awaitCover(Printer printer, boolean open) throws Exception {
+        VirtualPrinter.eventually("cover " + (open ? "open" : "closed"), () -> printer.status().coverOpen == open);
     }
 
     @Test

@@ -83,6 +83,24 @@ final class VirtualPrinter implements AutoCloseable {
         awaitOutput(0, "printed: " + text);
     }
 
+    /** A condition that a test waits for. */
+    interface Check {
+        boolean holds() throws Exception;
+    }
+
+    /**
+     * Waits until {@code check} holds, looking again every few milliseconds:
+     * the printer's status frames arrive a moment after its console answers.
+     * The bound only keeps a broken run from hanging.
+     */
+    static void eventually(String what, Check check) throws Exception {
+        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
+        while (!check.holds()) {
+            if (System.nanoTime() > deadline) throw new AssertionError(what + " never came to pass");
+            Thread.sleep(10);
+        }
+    }
+
     /** Types a command on the printer's console and waits for its answer. */
     void command(String line, String answer) throws IOException, InterruptedException {
         int seen;
