@@ -110,16 +110,6 @@ class PrinterApiTest {
     }
 
     @Test
-    void argumentsOutsideTheArrayAreRejectedInJava() throws Exception {
-        try (Printer printer = Printer.open(virtualPrinter.portName(), "", 3000)) {
-            byte[] buf = new byte[4];
-            assertThrows(IndexOutOfBoundsException.class, () -> printer.writeAll(buf, 2, 3));
-            assertThrows(IndexOutOfBoundsException.class, () -> printer.read(buf, -1, 2));
-            assertThrows(NullPointerException.class, () -> printer.writeAll(null));
-        }
-    }
-
-    @Test
     void theNetworkHasNoResetAndSaysSo() throws Exception {
         try (Printer printer = Printer.open(virtualPrinter.portName(), "", 3000)) {
             assertThrows(PrinterIOException.class, printer::reset);
