@@ -72,10 +72,11 @@ int wait_for_socket(int fd, short events, bool unlimited, uint64_t waitMs) {
 }
 
 // fd: in, a socket whose non-blocking connect was started. Waits up to
-// `timeoutMs` for it to finish and then asks the socket whether it succeeded
-// (a refused connection also makes the socket writable). 1 or 0.
-int finish_connect(int fd, unsigned int timeoutMs) {
-    if (wait_for_socket(fd, POLLOUT, false, timeoutMs) != 1) return 0;
+// `timeoutMs` (or, when `unlimited`, as long as the system's own connect limit
+// lets the attempt live) for it to finish, then asks the socket whether it
+// succeeded (a refused connection also makes the socket writable). 1 or 0.
+int finish_connect(int fd, bool unlimited, unsigned int timeoutMs) {
+    if (wait_for_socket(fd, POLLOUT, unlimited, timeoutMs) != 1) return 0;
     int error = 0;
     socklen_t length = sizeof error;
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return 0;
@@ -83,11 +84,11 @@ int finish_connect(int fd, unsigned int timeoutMs) {
 }
 
 // fd: in, a non-blocking TCP socket. to: in, where to connect. Connects within
-// `timeoutMs`. 1 or 0.
-int connect_within(int fd, const sockaddr_in& to, unsigned int timeoutMs) {
+// `timeoutMs`, or without a limit of its own when `unlimited`. 1 or 0.
+int connect_within(int fd, const sockaddr_in& to, bool unlimited, unsigned int timeoutMs) {
     if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return 1;
     if (errno != EINPROGRESS) return 0;
-    return finish_connect(fd, timeoutMs);
+    return finish_connect(fd, unlimited, timeoutMs);
 }
 
 // The big-endian 16-bit value at `bytes`.
@@ -192,7 +193,8 @@ int TCPPort::connectDataSocket() {
         return 0;
     }
     if (fcntl(sock, F_SETFL, O_NONBLOCK) != 0) return 0;
-    if (connect_within(sock, address, timeoutMs) == 0) return 0;
+    // With no time limit (0) only a connection that completes at once is taken.
+    if (connect_within(sock, address, false, timeoutMs) == 0) return 0;
     const int flags = fcntl(sock, F_GETFL);
     if (flags < 0 || fcntl(sock, F_SETFL, flags & ~O_NONBLOCK) != 0) return 0;
     return 1;
@@ -537,9 +539,11 @@ int TCPPort::requestStatusFromPort9101(VelmarPrinterStatus_2* status) {
     to.sin_port = htons(kStatusPort);
     unsigned char reply[kPort9101Receive];
     ssize_t got = -1;
-    // Every step is bounded by the port's limit, the connect included.
-    if (connect_within(fd, to, timeoutMs) == 1 && send(fd, &kStatusRequest, 1, MSG_NOSIGNAL) == 1 &&
-        wait_for_socket(fd, POLLIN, false, timeoutMs) == 1) {
+    // The connect and the wait for the answer are bounded by the port's limit
+    // like every transfer; with no limit (0) they take as long as they take.
+    const bool unlimited = timeoutMs == 0;
+    if (connect_within(fd, to, unlimited, timeoutMs) == 1 && send(fd, &kStatusRequest, 1, MSG_NOSIGNAL) == 1 &&
+        wait_for_socket(fd, POLLIN, unlimited, timeoutMs) == 1) {
         got = recv(fd, reply, sizeof reply, 0);
     }
     close(fd);
