@@ -47,7 +47,7 @@ class PrinterModel {
   PrinterStatus status() const;                    // a copy of the reported state
 
   // ---- Status encodings, built from the current state ----
-  void setStatusBlockLength(unsigned length);      // Velmar ASB block length 7..15 (default 9; 7 and 8 omit ETB/presenter)
+  void setStatusBlockLength(unsigned length);      // Velmar ASB block length 7..15 (default 9; 7 has no ETB counter, 7 and 8 no presenter)
   std::string velmarStatusBlock() const;           // the Velmar ASB block alone (header 2 has bit 7 set)
   std::string statusFrame() const;                 // block + extension length 00 00, as sent on the data connection
   // A status frame carrying an extension block: identifier (2 chars, any), its
