@@ -604,10 +604,27 @@ void TCPPort::receiveAnswer(VelmarPrinterStatus_2* status, const quenvar::Checke
         if (readSocket(status->raw, kAnswerReceive, &count) == 0) return;
         status->rawLength = count;
         if (count == 0) gracefulClose();  // the printer closed its side
+        if (statusPort == kDataPort) takeStatusFramesAmong(status->raw, count);
     } else if (!cutByDeadline) {
         // Silent for the whole receive limit: a failed receive, which drops
         // the connection; the next command reconnects.
         gracefulClose();
+    }
+}
+
+void TCPPort::takeStatusFramesAmong(const unsigned char* bytes, unsigned int count) {
+    // No completion answer contains a status head, so a head found here is
+    // one of the printer's frames; the latest whole one is its status now.
+    for (unsigned int at = 0; at + kHeadLength <= count; ++at) {
+        if (ReadPortIsVelmarAsbStatus(bytes + at, kHeadLength) == 0) continue;
+        const unsigned int total = static_cast<unsigned int>(CalculateStatusLength(bytes[at]));
+        if (total < kHeadLength || at + total > count) continue;
+        VelmarPrinterStatus_2 frame;
+        clear_status(&frame);
+        memcpy(frame.raw, bytes + at, total);
+        frame.rawLength = total;
+        BuildParsedStatus(&frame);
+        lastStatus = frame;
     }
 }
 
