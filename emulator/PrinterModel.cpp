@@ -7,37 +7,9 @@ namespace emulator {
 
 namespace {
 
-struct StatusBit {
-  unsigned byte;
-  uint8_t mask;
-};
-
-// Where the printer reports each condition in its Velmar ASB block, in the
-// order of the Condition enumeration.
-constexpr std::array<StatusBit, 21> g_statusBits = {{
-    {2, 0x20}, {2, 0x08}, {2, 0x04},                        // cover, offline, compulsion switch
-    {3, 0x40}, {3, 0x20}, {3, 0x08}, {3, 0x04},             // temperature, unrecoverable, cutter, mechanical
-    {4, 0x40}, {4, 0x20}, {4, 0x08}, {4, 0x04}, {4, 0x02},  // buffer, page mode, black mark, jam, head up
-    {5, 0x20}, {5, 0x08}, {5, 0x04}, {5, 0x02},             // mark detected, empty, near end inner/outer
-    {6, 0x02}, {6, 0x04}, {6, 0x08}, {6, 0x20}, {6, 0x40},  // presenter, slip COF/BOF, validation, slip
-}};
-
-uint32_t bit_of(Condition condition) { return 1u << static_cast<unsigned>(condition); }
-
-// Conditions under which the printer stops printing and reports itself offline.
-const uint32_t g_stoppingConditions =
-    bit_of(Condition::Offline) | bit_of(Condition::CoverOpen) | bit_of(Condition::PaperEmpty) |
-    bit_of(Condition::CutterError) | bit_of(Condition::MechanicalError) |
-    bit_of(Condition::UnrecoverableError) | bit_of(Condition::OverTemperature) |
-    bit_of(Condition::HeadUp) | bit_of(Condition::PresenterPaperJam);
-
-// Header byte 0 of a Velmar ASB block by total length 7..15.
-constexpr std::array<uint8_t, 9> g_lengthHeaders = {0x0F, 0x21, 0x23, 0x25, 0x27,
-                                                    0x29, 0x2B, 0x2D, 0x2F};
-
-constexpr char kEsc = 0x1B;
-constexpr char kDle = 0x10;
-constexpr char kEtb = 0x17;
+constexpr char g_esc = 0x1B;
+constexpr char g_dle = 0x10;
+constexpr char g_etb = 0x17;
 
 // The completion commands the printer recognises in the data stream.
 const std::array<std::string, 6> g_completionCommands = {
@@ -54,18 +26,6 @@ const std::string g_jobEndPoll = g_completionCommands[5];
 
 bool starts_with(const std::string& whole, const std::string& prefix) {
   return whole.compare(0, prefix.size(), prefix) == 0;
-}
-
-// Position of the payload length inside an extension block, by identifier.
-unsigned payload_length_position(const std::string& identifier) {
-  static const char* const five[] = {"14"};
-  static const char* const six[] = {"10", "12", "13", "15", "17", "18", "21",
-                                    "22", "23", "24", "51", "61", "62", "A0"};
-  for (const char* id : five)
-    if (identifier == id) return 5;
-  for (const char* id : six)
-    if (identifier == id) return 6;
-  return 4;
 }
 
 }  // namespace
@@ -85,27 +45,24 @@ void PrinterModel::notify() {
 void PrinterModel::set(Condition condition, bool on) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    bool couldPrint = canPrintLocked();
-    if (on)
-      conditions_ |= bit_of(condition);
-    else
-      conditions_ &= ~bit_of(condition);
+    bool couldPrint = status_.canPrint();
+    status_.set(condition, on);
     // Time spent stopped must not count as printing time once printing resumes.
-    if (!couldPrint && canPrintLocked()) lastAdvance_ = Clock::now();
+    if (!couldPrint && status_.canPrint()) lastAdvance_ = Clock::now();
   }
   notify();
 }
 
 bool PrinterModel::get(Condition condition) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return (conditions_ & bit_of(condition)) != 0;
+  return status_.has(condition);
 }
 
 void PrinterModel::clearConditions() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!canPrintLocked()) lastAdvance_ = Clock::now();
-    conditions_ = 0;
+    if (!status_.canPrint()) lastAdvance_ = Clock::now();
+    status_.conditions = 0;
   }
   notify();
 }
@@ -113,126 +70,54 @@ void PrinterModel::clearConditions() {
 void PrinterModel::setPresenterState(unsigned state) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    presenterState_ = state & 7;
+    status_.presenterState = state & 7;
   }
   notify();
 }
 
 unsigned PrinterModel::presenterState() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return presenterState_;
+  return status_.presenterState;
 }
 
 void PrinterModel::setOfflineFollowsErrors(bool on) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    offlineFollowsErrors_ = on;
+    status_.offlineFollowsErrors = on;
   }
   notify();
 }
 
-bool PrinterModel::canPrintLocked() const { return (conditions_ & g_stoppingConditions) == 0; }
-
 bool PrinterModel::canPrint() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return canPrintLocked();
+  return status_.canPrint();
+}
+
+PrinterStatus PrinterModel::status() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return status_;
 }
 
 void PrinterModel::setStatusBlockLength(unsigned length) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    statusLength_ = length < 7 ? 7 : (length > 15 ? 15 : length);
+    status_.blockLength = length < 7 ? 7 : (length > 15 ? 15 : length);
   }
   notify();
 }
 
-std::string PrinterModel::statusBlockLocked() const {
-  std::string block(15, '\0');
-  block[0] = static_cast<char>(g_lengthHeaders[statusLength_ - 7]);
-  // Header 2 bit 7: on the data connection an extension length follows the block.
-  block[1] = static_cast<char>(0x80);
-  for (std::size_t i = 0; i < g_statusBits.size(); ++i)
-    if (conditions_ & (1u << i)) block[g_statusBits[i].byte] |= static_cast<char>(g_statusBits[i].mask);
-  if (offlineFollowsErrors_ && !canPrintLocked()) block[2] |= 0x08;
-  block[7] = static_cast<char>(((etbCounter_ & 0x18) << 2) | ((etbCounter_ & 0x07) << 1));
-  block[8] = static_cast<char>(presenterState_ << 1);
-  block.resize(statusLength_);
-  return block;
-}
-
-std::string PrinterModel::velmarStatusBlock() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return statusBlockLocked();
-}
+std::string PrinterModel::velmarStatusBlock() const { return EncodeVelmarStatus(status()); }
 
 std::string PrinterModel::statusFrame() const { return velmarStatusBlock() + std::string(2, '\0'); }
 
-std::string PrinterModel::statusFrameWithExtension(const std::string& identifier,
-                                                   const std::string& payload,
+std::string PrinterModel::statusFrameWithExtension(const std::string& identifier, const std::string& payload,
                                                    int declaredPayloadLength) const {
-  std::string id = identifier;
-  id.resize(2, '0');
-  unsigned position = payload_length_position(id);
-  unsigned declared = declaredPayloadLength < 0 ? static_cast<unsigned>(payload.size())
-                                                : static_cast<unsigned>(declaredPayloadLength);
-  std::string block = id + std::string(position - 2, '\0');
-  block += static_cast<char>((declared >> 8) & 0xFF);
-  block += static_cast<char>(declared & 0xFF);
-  block += payload;
-  std::string frame = velmarStatusBlock();
-  frame += static_cast<char>((block.size() >> 8) & 0xFF);
-  frame += static_cast<char>(block.size() & 0xFF);
-  return frame + block;
+  return EncodeExtensionFrame(velmarStatusBlock(), identifier, payload, declaredPayloadLength);
 }
 
-std::string PrinterModel::escposAutomaticStatus() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return escposStatusLocked();
-}
+std::string PrinterModel::escposAutomaticStatus() const { return EncodeEscposAutomaticStatus(status()); }
 
-std::string PrinterModel::escposStatusLocked() const {
-  auto has = [this](Condition c) { return (conditions_ & bit_of(c)) != 0; };
-  bool offline = has(Condition::Offline) || (offlineFollowsErrors_ && !canPrintLocked());
-  std::string status(4, '\0');
-  status[0] = static_cast<char>(0x10 | (offline ? 0x08 : 0) | (has(Condition::CoverOpen) ? 0x20 : 0));
-  status[1] = static_cast<char>((has(Condition::MechanicalError) ? 0x04 : 0) |
-                                (has(Condition::CutterError) ? 0x08 : 0) |
-                                (has(Condition::UnrecoverableError) ? 0x20 : 0) |
-                                (has(Condition::OverTemperature) ? 0x40 : 0));
-  bool nearEnd = has(Condition::PaperNearEndInner) || has(Condition::PaperNearEndOuter);
-  status[2] = static_cast<char>((nearEnd ? 0x03 : 0) | (has(Condition::PaperEmpty) ? 0x0C : 0));
-  return status;
-}
-
-uint8_t PrinterModel::realTimeStatus(uint8_t n) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return realTimeStatusLocked(n);
-}
-
-uint8_t PrinterModel::realTimeStatusLocked(uint8_t n) const {
-  auto has = [this](Condition c) { return (conditions_ & bit_of(c)) != 0; };
-  bool offline = has(Condition::Offline) || (offlineFollowsErrors_ && !canPrintLocked());
-  bool error = has(Condition::CutterError) || has(Condition::MechanicalError) ||
-               has(Condition::UnrecoverableError) || has(Condition::OverTemperature);
-  uint8_t reply = 0x12;  // fixed bits of every real-time reply
-  switch (n) {
-    case 1: reply |= offline ? 0x08 : 0; break;
-    case 2:
-      reply |= (has(Condition::CoverOpen) ? 0x04 : 0) | (has(Condition::PaperEmpty) ? 0x20 : 0) |
-               (error ? 0x40 : 0);
-      break;
-    case 3:
-      // Only the mechanical and cutter bits: the other error bits are fixed in this reply.
-      reply |= (has(Condition::MechanicalError) ? 0x04 : 0) | (has(Condition::CutterError) ? 0x08 : 0);
-      break;
-    case 4:
-      reply |= (has(Condition::PaperNearEndInner) || has(Condition::PaperNearEndOuter) ? 0x0C : 0) |
-               (has(Condition::PaperEmpty) ? 0x60 : 0);
-      break;
-    default: break;
-  }
-  return reply;
-}
+uint8_t PrinterModel::realTimeStatus(uint8_t n) const { return EncodeRealTimeStatus(status(), n); }
 
 void PrinterModel::failNextJobBegin(uint8_t c) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -246,13 +131,13 @@ void PrinterModel::failNextJobEnd(uint8_t c) {
 
 unsigned PrinterModel::etbCounter() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return etbCounter_;
+  return status_.etbCounter;
 }
 
 void PrinterModel::setEtbCounter(unsigned value) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    etbCounter_ = value % 32;
+    status_.etbCounter = value % 32;
   }
   notify();
 }
@@ -411,6 +296,10 @@ void PrinterModel::sendRaw(const std::string& bytes) {
   notify();
 }
 
+void PrinterModel::sendExtensionData(const std::string& payload, const std::string& identifier) {
+  sendRaw(statusFrameWithExtension(identifier, payload));
+}
+
 void PrinterModel::setModelName(const std::string& name) {
   std::lock_guard<std::mutex> lock(mutex_);
   modelName_ = name;
@@ -493,9 +382,9 @@ bool PrinterModel::isCommandPrefix(const std::string& bytes) const {
   for (const std::string& command : g_completionCommands)
     if (starts_with(command, bytes)) return true;
   if (realTime_) {
-    if (bytes.size() == 1) return bytes[0] == kDle;
-    if (bytes.size() == 2) return bytes[0] == kDle && bytes[1] == 0x04;
-    if (bytes.size() == 3) return bytes[0] == kDle && bytes[1] == 0x04 && bytes[2] >= 1 && bytes[2] <= 4;
+    if (bytes.size() == 1) return bytes[0] == g_dle;
+    if (bytes.size() == 2) return bytes[0] == g_dle && bytes[1] == 0x04;
+    if (bytes.size() == 3) return bytes[0] == g_dle && bytes[1] == 0x04 && bytes[2] >= 1 && bytes[2] <= 4;
   }
   return false;
 }
@@ -511,7 +400,7 @@ void PrinterModel::consume(const char* data, std::size_t length) {
       while (!pending.empty()) {
         char byte = pending.front();
         pending.erase(0, 1);
-        if (commandBytes_.empty() && byte != kEsc && !(realTime_ && byte == kDle)) {
+        if (commandBytes_.empty() && byte != g_esc && !(realTime_ && byte == g_dle)) {
           acceptDataByte(byte);
           continue;
         }
@@ -523,7 +412,7 @@ void PrinterModel::consume(const char* data, std::size_t length) {
           pending = rest + pending;
           continue;
         }
-        bool complete = commandBytes_.size() == 6 || (commandBytes_[0] == kDle && commandBytes_.size() == 3);
+        bool complete = commandBytes_.size() == 6 || (commandBytes_[0] == g_dle && commandBytes_.size() == 3);
         if (complete) {
           std::string command;
           command.swap(commandBytes_);
@@ -542,13 +431,13 @@ void PrinterModel::acceptDataByte(char byte) {
   }
   unprinted_.push_back(byte);
   ++dataCount_;
-  if (printSpeed_ == 0 && canPrintLocked()) printLocked(unprinted_.size());
+  if (printSpeed_ == 0 && status_.canPrint()) printLocked(unprinted_.size());
 }
 
 void PrinterModel::handleCommand(const std::string& command) {
-  if (command[0] == kDle) {
+  if (command[0] == g_dle) {
     // Real-time requests are answered at once, ahead of any unprinted data.
-    if (!silent_ && connected_) output_ += static_cast<char>(realTimeStatusLocked(static_cast<uint8_t>(command[2])));
+    if (!silent_ && connected_) output_ += static_cast<char>(EncodeRealTimeStatus(status_, static_cast<uint8_t>(command[2])));
     return;
   }
   if (command == g_jobBeginPoll) {
@@ -592,7 +481,7 @@ void PrinterModel::printLocked(std::size_t count) {
     char byte = unprinted_.front();
     unprinted_.pop_front();
     printed_ += byte;
-    if (byte == kEtb) etbCounter_ = (etbCounter_ + 1) % 32;
+    if (byte == g_etb) status_.etbCounter = (status_.etbCounter + 1) % 32;
     fireMarkersLocked();
   }
   fireMarkersLocked();
@@ -601,7 +490,7 @@ void PrinterModel::printLocked(std::size_t count) {
 void PrinterModel::advance(Clock::time_point now) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (unprinted_.empty() || !canPrintLocked()) {
+    if (unprinted_.empty() || !status_.canPrint()) {
       lastAdvance_ = now;
       printBudget_ = 0;
       fireMarkersLocked();
@@ -623,7 +512,7 @@ void PrinterModel::advance(Clock::time_point now) {
 
 bool PrinterModel::printing() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return !unprinted_.empty() && canPrintLocked() && printSpeed_ > 0;
+  return !unprinted_.empty() && status_.canPrint() && printSpeed_ > 0;
 }
 
 std::string PrinterModel::takeOutput() {
@@ -651,26 +540,12 @@ std::chrono::milliseconds PrinterModel::splitPause() const {
 }
 
 std::optional<std::string> PrinterModel::discoveryReply(const std::string& request) {
-  static const std::string expected(
-      "QVL_BCAST\0\0\0\0\0\0\0RQ1.0.0\0\x00\x1C"
-      "d1",
-      28);
   std::lock_guard<std::mutex> lock(mutex_);
   discoveryRequests_.push_back(request);
   changed_.notify_all();
-  if (request != expected || !answerDiscovery_ || silent_) return std::nullopt;
+  if (!IsDiscoveryRequest(request) || !answerDiscovery_ || silent_) return std::nullopt;
   if (discoveryReplyOverride_) return discoveryReplyOverride_;
-  // The reply repeats the request's frame with the reply marker; hosts read
-  // only the NUL-terminated model name at byte 36.
-  std::string reply("QVL_BCAST\0\0\0\0\0\0\0RS1.0.0\0", 24);
-  std::size_t total = 36 + modelName_.size() + 1;
-  reply += static_cast<char>((total >> 8) & 0xFF);
-  reply += static_cast<char>(total & 0xFF);
-  reply += "d1";
-  reply.resize(36, '\0');
-  reply += modelName_;
-  reply += '\0';
-  return reply;
+  return EncodeDiscoveryReply(modelName_);
 }
 
 std::optional<std::string> PrinterModel::statusPortReply() {
@@ -679,7 +554,7 @@ std::optional<std::string> PrinterModel::statusPortReply() {
   changed_.notify_all();
   if (silent_) return std::nullopt;
   if (statusPortReplyOverride_) return statusPortReplyOverride_;
-  return statusPortEscpos_ ? escposStatusLocked() : statusBlockLocked();
+  return statusPortEscpos_ ? EncodeEscposAutomaticStatus(status_) : EncodeVelmarStatus(status_);
 }
 
 void PrinterModel::setChangeListener(std::function<void()> listener) {

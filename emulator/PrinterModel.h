@@ -16,33 +16,9 @@
 #include <string>
 #include <vector>
 
-namespace emulator {
+#include "emulator/StatusEncoding.h"
 
-// Conditions the printer reports in its status. Each maps to one bit of the
-// Velmar ASB block; several share a bit because the printer reports them as one.
-enum class Condition {
-  CoverOpen,              // byte 2 0x20
-  Offline,                // byte 2 0x08 (also reported while printing is stopped, see offlineFollowsErrors)
-  CompulsionSwitch,       // byte 2 0x04
-  OverTemperature,        // byte 3 0x40
-  UnrecoverableError,     // byte 3 0x20
-  CutterError,            // byte 3 0x08
-  MechanicalError,        // byte 3 0x04 (the head thermistor error shares it)
-  ReceiveBufferOverflow,  // byte 4 0x40
-  PageModeCommandError,   // byte 4 0x20
-  BlackMarkError,         // byte 4 0x08
-  PresenterPaperJam,      // byte 4 0x04
-  HeadUp,                 // byte 4 0x02 (the voltage error shares it)
-  BlackMarkDetected,      // byte 5 0x20
-  PaperEmpty,             // byte 5 0x08
-  PaperNearEndInner,      // byte 5 0x04
-  PaperNearEndOuter,      // byte 5 0x02
-  PresenterPaperPresent,  // byte 6 0x02 (peeler paper and stacker full share it; slip TOF reads it inverted)
-  SlipNotAtCof,           // byte 6 0x04 (slip COF sensor off)
-  SlipNotAtBof,           // byte 6 0x08 (slip BOF sensor off)
-  ValidationPaperAbsent,  // byte 6 0x20
-  SlipPaperAbsent,        // byte 6 0x40
-};
+namespace emulator {
 
 class PrinterModel {
  public:
@@ -68,9 +44,10 @@ class PrinterModel {
   // over temperature, head up or presenter jam, as real printers do.
   void setOfflineFollowsErrors(bool on);
   bool canPrint() const;                           // false while any stopping condition holds
+  PrinterStatus status() const;                    // a copy of the reported state
 
   // ---- Status encodings, built from the current state ----
-  void setStatusBlockLength(unsigned length);      // Velmar ASB block length 7..15 (default 9; 7 and 8 omit ETB/presenter)
+  void setStatusBlockLength(unsigned length);      // Velmar ASB block length 7..15 (default 9; 7 has no ETB counter, 7 and 8 no presenter)
   std::string velmarStatusBlock() const;           // the Velmar ASB block alone (header 2 has bit 7 set)
   std::string statusFrame() const;                 // block + extension length 00 00, as sent on the data connection
   // A status frame carrying an extension block: identifier (2 chars, any), its
@@ -113,6 +90,7 @@ class PrinterModel {
   void dropConnection();                           // close the current data connection now
   void setSplitOutput(std::size_t chunkBytes, std::chrono::milliseconds pause);  // send in pieces; 0 = whole
   void sendRaw(const std::string& bytes);          // send bytes as they are (garbage, hand-made frames)
+  void sendExtensionData(const std::string& payload, const std::string& identifier = "14");  // reply data in a status frame
 
   // ---- Identity and discovery ----
   void setModelName(const std::string& name);      // name in the discovery reply
@@ -147,10 +125,6 @@ class PrinterModel {
   };
 
   void notify();
-  bool canPrintLocked() const;
-  std::string statusBlockLocked() const;
-  std::string escposStatusLocked() const;
-  uint8_t realTimeStatusLocked(uint8_t n) const;
   void acceptDataByte(char byte);
   void handleCommand(const std::string& command);
   void fireMarkersLocked();
@@ -161,11 +135,7 @@ class PrinterModel {
   mutable std::condition_variable changed_;
   std::function<void()> listener_;
 
-  uint32_t conditions_ = 0;
-  unsigned presenterState_ = 0;
-  bool offlineFollowsErrors_ = true;
-  unsigned statusLength_ = 9;
-  unsigned etbCounter_ = 0;
+  PrinterStatus status_;
   std::optional<uint8_t> nextJobBegin_;
   std::optional<uint8_t> nextJobEnd_;
   unsigned printSpeed_ = 0;

@@ -1,17 +1,59 @@
 // quenvar: the command-line companion of the library (see `quenvar --help`).
 #include <csignal>
+#include <exception>
+#include <iostream>
+#include <string>
 
 #include "Commands.h"
+#include "ExitCodes.h"
+
+namespace {
+
+const char* kPortHelp =
+    "Ports:\n"
+    "  tcp:192.0.2.10 / TCP:192.0.2.10   network printer by IPv4 address (no host names, no :port)\n"
+    "  /dev/ttyS0, /dev/ttyUSB0          serial printer\n"
+    "  /dev/parport0                     parallel printer\n"
+    "  usbven:TEXT[;sn:SERIAL]           USB printer, vendor route, by identification text\n"
+    "  usbprn:TEXT[;sn:SERIAL]           USB printer class, by identification text\n"
+    "Settings (--settings): network: n keeps Nagle on, a turns keep-alive off,\n"
+    "  9100 = status comes on the data connection, 9101 = ask port 9101 (neither: discovery decides);\n"
+    "  serial: the line settings (baud, parity, data bits, stop bits, flow).\n"
+    "Time limit (--timeout): milliseconds for the connect and each send and receive; a job\n"
+    "  confirmation waits at most 10 x that, at least 1 s.\n"
+    "Examples:\n"
+    "  quenvar status tcp:192.0.2.10 --json\n"
+    "  quenvar print tcp:192.0.2.10 receipt.bin\n"
+    "  quenvar print /dev/ttyUSB0 receipt.bin --settings 115200,N,8,1,H\n"
+    "  quenvar read usbprn:TM-T20 --max 64\n"
+    "  quenvar emulate --address 127.0.0.5   (then: quenvar status tcp:127.0.0.5)\n"
+    "  quenvar demo\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Output to a closed pipe must end in an error, not in a killed process.
   std::signal(SIGPIPE, SIG_IGN);
 
   CLI::App app{"quenvar: talk to receipt printers, or be one"};
+  app.footer(std::string(kPortHelp) + tools::exitCodeHelp());
   app.require_subcommand(1);
-  int exitCode = 0;
+  int exitCode = tools::kExitSuccess;
+  tools::addStatusCommand(app, exitCode);
+  tools::addPrintCommand(app, exitCode);
+  tools::addReadCommand(app, exitCode);
+  tools::addResetCommand(app, exitCode);
   tools::addEmulateCommand(app, exitCode);
+  tools::addDemoCommand(app, exitCode);
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? tools::kExitSuccess : tools::kExitUsage;
+  } catch (const std::exception& e) {
+    std::cerr << "quenvar: " << e.what() << "\n";
+    return tools::kExitFailure;
+  }
   return exitCode;
 }

@@ -115,3 +115,21 @@ TEST(Jobs, EtbAdvancesTheCounterOncePrintedAndWraps) {
   ASSERT_TRUE(printer.model().waitPrinted(133, 5s));
   EXPECT_EQ(printer.model().etbCounter(), 1u);
 }
+
+TEST(Jobs, AnswersDueOnALostConnectionAreNotSentToTheNextHost) {
+  NetworkPrinter printer(answers_only());
+  printer.start();
+  printer.model().setPaperEmpty(true);
+  {
+    Connection first(printer.address(), 9100);
+    first.send("ab" + g_jobEnd + "\x1B\x1D");
+    ASSERT_TRUE(printer.model().waitReceived(10, 5s));
+  }
+  Connection second(printer.address(), 9100);
+  ASSERT_TRUE(printer.model().waitConnections(2, 5s));
+  printer.model().setPaperEmpty(false);
+  // A command cut off by the end of its connection was print data after all.
+  ASSERT_TRUE(printer.model().waitPrinted(4, 5s));
+  EXPECT_EQ(printer.model().printedData(), "ab\x1B\x1D");
+  EXPECT_EQ(second.receive(1, 300ms), "");
+}

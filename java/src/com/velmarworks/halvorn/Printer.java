@@ -1,0 +1,186 @@
+package com.velmarworks.halvorn;
+
+import java.util.Arrays;
+import java.util.Objects;
+
+/**
+ * An open printer port.
+ *
+ * <pre>{@code
+ * try (Printer printer = Printer.open("TCP:192.0.2.10", "", 3000)) {
+ *     PrinterStatus done = printer.printJob("Hello\n".getBytes(StandardCharsets.US_ASCII));
+ * }
+ * }</pre>
+ *
+ * <p>Every failure is a {@link PrinterException}: {@link PrinterNotOpenedException}
+ * when the port cannot be opened or is closed, {@link PrinterOfflineException}
+ * when a checked block finds the printer offline or loses the exchange,
+ * {@link PrinterErrorException} when the printer answers a checked block with
+ * an error, {@link PrinterIOException} when a transfer fails.
+ *
+ * <p>The methods are synchronized: a port serves one call at a time, and
+ * {@link #close} waits for a call in progress instead of freeing the port
+ * under it.
+ */
+public final class Printer implements AutoCloseable {
+    /** The time limit {@link #open(String)} uses, in milliseconds. */
+    public static final int DEFAULT_TIMEOUT_MS = 3000;
+
+    /** The work between the begin and the end of a checked block. */
+    @FunctionalInterface
+    public interface JobBody {
+        void write(Printer printer) throws PrinterException;
+    }
+
+    private final String portName;
+    private long handle;
+
+    private Printer(String portName, long handle) {
+        this.portName = portName;
+        this.handle = handle;
+    }
+
+    /** Opens {@code portName} with empty settings and {@link #DEFAULT_TIMEOUT_MS}. */
+    public static Printer open(String portName) throws PrinterException {
+        return open(portName, "", DEFAULT_TIMEOUT_MS);
+    }
+
+    /**
+     * Opens a printer port.
+     *
+     * @param portName  "TCP:" and an IPv4 address, a /dev/tty or /dev/parport device, "usbven:..." or "usbprn:..."
+     * @param settings  the transport's settings ("" for none)
+     * @param timeoutMs time limit of the connect and of each transfer, in milliseconds
+     */
+    public static Printer open(String portName, String settings, int timeoutMs) throws PrinterException {
+        Objects.requireNonNull(portName, "portName");
+        Objects.requireNonNull(settings, "settings");
+        if (timeoutMs < 0) throw new IllegalArgumentException("timeoutMs is negative: " + timeoutMs);
+        long handle = Quenvar.nativeOpenPort(portName, settings, timeoutMs);
+        if (handle == 0) throw new PrinterNotOpenedException("cannot open printer port " + portName);
+        return new Printer(portName, handle);
+    }
+
+    public String portName() {
+        return portName;
+    }
+
+    public synchronized boolean isOpen() {
+        return handle != 0;
+    }
+
+    /** Sends all of {@code data}, as many transfers as the port needs. */
+    public void writeAll(byte[] data) throws PrinterException {
+        writeAll(data, 0, data.length);
+    }
+
+    /** Sends {@code length} bytes from {@code data[offset]} on, as many transfers as the port needs. */
+    public synchronized void writeAll(byte[] data, int offset, int length) throws PrinterException {
+        Objects.checkFromIndexSize(offset, length, data.length);
+        int[] count = new int[1];
+        int sent = 0;
+        while (sent < length) {
+            count[0] = 0;
+            int remaining = length - sent;
+            if (Quenvar.nativeWritePort(live(), data, offset + sent, remaining, count) != 1) {
+                throw new PrinterIOException("write to " + portName + " failed after " + sent + " of " + length + " bytes");
+            }
+            // Each transfer already waited up to the time limit; a port that
+            // takes nothing would otherwise keep this loop going for ever.
+            if (count[0] <= 0 || count[0] > remaining) {
+                throw new PrinterIOException("printer at " + portName + " took " + count[0] + " bytes after "
+                        + sent + " of " + length);
+            }
+            sent += count[0];
+        }
+    }
+
+    /**
+     * Reads what the printer sent into {@code buf[offset...]}, at most {@code length} bytes,
+     * waiting up to the time limit for the first. Returns the number of bytes read, possibly 0.
+     */
+    public synchronized int read(byte[] buf, int offset, int length) throws PrinterException {
+        Objects.checkFromIndexSize(offset, length, buf.length);
+        int[] count = new int[1];
+        if (Quenvar.nativeReadPort(live(), buf, offset, length, count) != 1) {
+            throw new PrinterIOException("read from " + portName + " failed");
+        }
+        return count[0];
+    }
+
+    /** Reads at most {@code maxBytes} bytes that the printer sent; the result may be empty. */
+    public byte[] read(int maxBytes) throws PrinterException {
+        byte[] buf = new byte[maxBytes];
+        return Arrays.copyOf(buf, read(buf, 0, maxBytes));
+    }
+
+    /** The printer's current status. An offline printer is reported in the status, not thrown. */
+    public synchronized PrinterStatus status() throws PrinterException {
+        PrinterStatus status = new PrinterStatus();
+        if (Quenvar.nativeGetParsedStatus(live(), status) != 1) {
+            throw new PrinterIOException("cannot take the status of " + portName);
+        }
+        return status;
+    }
+
+    /** Begins a checked block: the printer is ready for a job when this returns. */
+    public synchronized PrinterStatus beginJob() throws PrinterException {
+        PrinterStatus status = new PrinterStatus();
+        if (Quenvar.nativeBeginCheckedBlock(live(), status) != 1) {
+            throw new PrinterErrorException("printer at " + portName + " refused the job begin");
+        }
+        if (status.offline) throw new PrinterOfflineException("printer at " + portName + " is offline", status);
+        return status;
+    }
+
+    /** Ends a checked block: returns once the printer confirms it has processed everything sent. */
+    public synchronized PrinterStatus endJob() throws PrinterException {
+        PrinterStatus status = new PrinterStatus();
+        if (Quenvar.nativeEndCheckedBlock(live(), status) != 1) {
+            throw new PrinterErrorException("printer at " + portName + " answered the job end with an error");
+        }
+        if (status.offline) {
+            throw new PrinterOfflineException("printer at " + portName + " did not confirm the job", status);
+        }
+        return status;
+    }
+
+    /**
+     * Runs {@code body} inside a checked block and returns the printer's status
+     * after it confirmed the job. When {@code body} throws, the job end is not
+     * sent: the printer must not confirm a job that was cut short.
+     */
+    public synchronized PrinterStatus job(JobBody body) throws PrinterException {
+        Objects.requireNonNull(body, "body");
+        beginJob();
+        body.write(this);
+        return endJob();
+    }
+
+    /** Prints {@code data} as one confirmed job. */
+    public PrinterStatus printJob(byte[] data) throws PrinterException {
+        Objects.requireNonNull(data, "data");
+        return job(printer -> printer.writeAll(data));
+    }
+
+    /** Resets the printer or its connection. Not every transport can (the network cannot). */
+    public synchronized void reset() throws PrinterException {
+        if (Quenvar.nativeResetDevice(live()) != 1) {
+            throw new PrinterIOException("printer at " + portName + " was not reset");
+        }
+    }
+
+    /** Closes the port. Closing again does nothing. */
+    @Override
+    public synchronized void close() {
+        if (handle != 0) {
+            Quenvar.nativeClosePort(handle);
+            handle = 0;
+        }
+    }
+
+    private long live() throws PrinterNotOpenedException {
+        if (handle == 0) throw new PrinterNotOpenedException("printer port " + portName + " is closed");
+        return handle;
+    }
+}

@@ -1,0 +1,103 @@
+#include "CheckedPrint.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "StatusText.h"
+
+namespace tools {
+
+namespace {
+
+// Large jobs go out in slices so the progress display moves.
+constexpr std::size_t kSliceBytes = 64 * 1024;
+// A port that keeps accepting nothing is as good as a failed one.
+constexpr int kMaxTransfersWithoutProgress = 3;
+
+uint64_t elapsedMs(std::chrono::steady_clock::time_point since) {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
+}
+
+// Why a job command came back with the printer offline.
+std::string notConfirmedReason(const VelmarPrinterStatus_2& status, uint64_t elapsed, unsigned timeoutMs) {
+  std::vector<std::string> conditions = statusConditions(status);
+  conditions.erase(std::remove(conditions.begin(), conditions.end(), "offline"), conditions.end());
+  if (!conditions.empty()) {
+    std::string words;
+    for (const std::string& c : conditions) words += (words.empty() ? "" : ", ") + c;
+    return "printer offline: " + words;
+  }
+  const uint64_t bound = QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs);
+  if (elapsed + 50 >= bound) return "no answer from the printer within " + std::to_string(bound) + " ms";
+  return "printer offline, or the connection to it was lost";
+}
+
+}  // namespace
+
+uint64_t writeAll(void* port, const std::string& data, bool* failed, const JobProgress& progress) {
+  *failed = false;
+  uint64_t sent = 0;
+  int withoutProgress = 0;
+  while (sent < data.size()) {
+    const std::size_t slice = std::min<std::size_t>(kSliceBytes, data.size() - sent);
+    unsigned int written = 0;
+    const int ok = WritePort(port, reinterpret_cast<const unsigned char*>(data.data() + sent),
+                             static_cast<unsigned int>(slice), &written);
+    if (!ok || (written == 0 && ++withoutProgress >= kMaxTransfersWithoutProgress)) {
+      *failed = true;
+      break;
+    }
+    if (written > 0) withoutProgress = 0;
+    sent += written;
+    if (progress) progress(sent, data.size());
+  }
+  return sent;
+}
+
+JobOutcome printJob(void* port, const std::string& data, bool checked, unsigned timeoutMs,
+                    const JobProgress& progress) {
+  JobOutcome outcome;
+  if (checked) {
+    const auto start = std::chrono::steady_clock::now();
+    if (!BeginCheckedBlockEx(port, &outcome.status, 2)) {
+      outcome.code = kExitErrorAnswer;
+      outcome.message = "job refused: the printer answered the job begin with an error, or its status could not be read";
+      return outcome;
+    }
+    if (outcome.status.offline) {
+      outcome.code = kExitNotConfirmed;
+      outcome.message = "job not started: " + notConfirmedReason(outcome.status, elapsedMs(start), timeoutMs);
+      return outcome;
+    }
+  }
+
+  bool failed = false;
+  outcome.bytesSent = writeAll(port, data, &failed, progress);
+  if (failed) {
+    outcome.code = kExitIoFailure;
+    outcome.message = "sending failed after " + std::to_string(outcome.bytesSent) + " of " +
+                      std::to_string(data.size()) + " bytes";
+    return outcome;
+  }
+  if (!checked) {
+    outcome.message = "sent " + std::to_string(outcome.bytesSent) + " bytes (not confirmed: --no-check)";
+    return outcome;
+  }
+
+  const auto endStart = std::chrono::steady_clock::now();
+  if (!EndCheckedBlockEx(port, &outcome.status, 2)) {
+    outcome.code = kExitErrorAnswer;
+    outcome.message = "job failed: the printer answered the job end with an error";
+    return outcome;
+  }
+  if (outcome.status.offline) {
+    outcome.code = kExitNotConfirmed;
+    outcome.message = "job not confirmed: " + notConfirmedReason(outcome.status, elapsedMs(endStart), timeoutMs);
+    return outcome;
+  }
+  outcome.message = "job confirmed by the printer (" + std::to_string(outcome.bytesSent) + " bytes)";
+  return outcome;
+}
+
+}  // namespace tools
