@@ -120,6 +120,16 @@ bool could_begin_status_head(const unsigned char* head, unsigned int count) {
     return true;
 }
 
+// How many of the `count` bytes at `bytes` are data before the first whole
+// status head among them (all of them when there is none).
+unsigned int data_before_status_head(const unsigned char* bytes, unsigned int count) {
+    for (unsigned int at = 0; at + kHeadLength <= count; ++at) {
+        if (TCPPort::ReadPortIsVelmarAsbStatus(bytes + at, kHeadLength) == 1 && CalculateStatusLength(bytes[at]) != 0)
+            return at;
+    }
+    return count;
+}
+
 // A model that answers discovery but keeps its status on port 9101?
 // reply, length: in, the discovery reply as received.
 bool is_on_request_model(const unsigned char* reply, unsigned int length) {
@@ -357,13 +367,15 @@ int TCPPort::ReadPortIsVelmarAsbStatus(const unsigned char* data, unsigned int l
 
 int TCPPort::readPort(unsigned char* buffer, unsigned int size, unsigned int* read) {
     *read = 0;
-    if (sock == -1 && getSocket() == 0) return 0;
     if (size == 0) return 0;
     for (;;) {
+        // Bytes already received are handed out even while the printer
+        // cannot be reached.
         if (pendingLength > 0) {
             deliverPending(buffer, size, read);
             return 1;
         }
+        if (sock == -1 && getSocket() == 0) return 0;
         unsigned char head[kHeadLength];
         unsigned int count = 0;
         if (receiveHead(head, &count) == 0) return 0;
@@ -415,14 +427,23 @@ void TCPPort::takeData(const unsigned char* head, unsigned int count, unsigned c
                        unsigned int* read) {
     if (count == kHeadLength && size > kHeadLength) {
         // Hand the 7 bytes over together with what else is already here;
-        // waiting for more would only delay bytes already received.
+        // waiting for more would only delay bytes already received. A status
+        // frame that came right behind the data stays for the next call.
         memcpy(buffer, head, kHeadLength);
+        unsigned char* more = buffer + kHeadLength;
         const unsigned int room = size - kHeadLength < kMaxReceive ? size - kHeadLength : kMaxReceive;
         ssize_t got;
         do {
-            got = recv(sock, buffer + kHeadLength, room, MSG_DONTWAIT);
+            got = recv(sock, more, room, MSG_DONTWAIT | MSG_PEEK);
         } while (got < 0 && errno == EINTR);
-        *read = kHeadLength + (got > 0 ? static_cast<unsigned int>(got) : 0u);
+        unsigned int take = got > 0 ? data_before_status_head(more, static_cast<unsigned int>(got)) : 0;
+        if (take > 0) {
+            do {
+                got = recv(sock, more, take, MSG_DONTWAIT);
+            } while (got < 0 && errno == EINTR);
+            take = got > 0 ? static_cast<unsigned int>(got) : 0;
+        }
+        *read = kHeadLength + take;
         return;
     }
     setPending(head, count);
@@ -604,10 +625,27 @@ void TCPPort::receiveAnswer(VelmarPrinterStatus_2* status, const quenvar::Checke
         if (readSocket(status->raw, kAnswerReceive, &count) == 0) return;
         status->rawLength = count;
         if (count == 0) gracefulClose();  // the printer closed its side
+        if (statusPort == kDataPort) takeStatusFramesAmong(status->raw, count);
     } else if (!cutByDeadline) {
         // Silent for the whole receive limit: a failed receive, which drops
         // the connection; the next command reconnects.
         gracefulClose();
+    }
+}
+
+void TCPPort::takeStatusFramesAmong(const unsigned char* bytes, unsigned int count) {
+    // No completion answer contains a status head, so a head found here is
+    // one of the printer's frames; the latest whole one is its status now.
+    for (unsigned int at = 0; at + kHeadLength <= count; ++at) {
+        if (ReadPortIsVelmarAsbStatus(bytes + at, kHeadLength) == 0) continue;
+        const unsigned int total = static_cast<unsigned int>(CalculateStatusLength(bytes[at]));
+        if (total < kHeadLength || at + total > count) continue;
+        VelmarPrinterStatus_2 frame;
+        clear_status(&frame);
+        memcpy(frame.raw, bytes + at, total);
+        frame.rawLength = total;
+        BuildParsedStatus(&frame);
+        lastStatus = frame;
     }
 }
 

@@ -132,6 +132,9 @@ private:
     // status: out, `raw` and `rawLength` get what one receive brought (at most
     // 63 bytes). Waits no longer than the deadline allows.
     void receiveAnswer(VelmarPrinterStatus_2* status, const quenvar::CheckedBlockDeadline& deadline);
+    // bytes, count: in, what a polling receive brought. A status frame the
+    // printer sent among its answers becomes `lastStatus`.
+    void takeStatusFramesAmong(const unsigned char* bytes, unsigned int count);
 
     int nagleEnabled;                       // 1: TCP_NODELAY is left off
     int keepAliveEnabled;                   // 1: keep-alive probing and a 2 MiB receive buffer

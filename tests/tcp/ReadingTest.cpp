@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "TcpTestSupport.h"
+#include "emulator/NetworkPrinter.h"
 
 using namespace tcptest;
 
@@ -40,6 +41,15 @@ TEST_F(TcpReading, TenBytesReadFourAtATimeComeInOrder) {
     EXPECT_EQ(read(4), Text("0123"));
     EXPECT_EQ(read(4), Text("456"));  // the rest of what one receive brought
     EXPECT_EQ(read(4), Text("789"));
+}
+
+TEST_F(TcpReading, FrameRightBehindDataIsNotDeliveredAsData) {
+    ASSERT_TRUE(peer.send(0, Concat({Text("0123456789"), StatusFrame(9, 0x20), Text("tail")})));
+    Settle();
+    EXPECT_EQ(read(100), Text("0123456789"));
+    EXPECT_EQ(read(100), Text("tail"));
+    int result = 0;
+    EXPECT_EQ(Status(port.get(), &result).coverOpen, 1u);
 }
 
 TEST_F(TcpReading, FewerThanSevenBytesAreDeliveredAtOnce) {
@@ -146,6 +156,28 @@ TEST(TcpReadingEnd, PrinterClosingEndsTheReadAtOnceAndTheNextReadReconnects) {
     EXPECT_EQ(Read(port.get(), 100, &result), Text("back"));
     EXPECT_EQ(result, 1);
     printer.join();
+}
+
+TEST(TcpReadingEnd, BytesAlreadyReceivedAreHandedOutAfterThePrinterIsGone) {
+    emulator::NetworkPrinter printer;
+    printer.start();
+    OpenedPort port(printer.portName(), "9100", 300);
+    ASSERT_TRUE(port);
+    printer.model().sendRaw("0123456789");
+    Settle();
+    int result = 0;
+    EXPECT_EQ(Read(port.get(), 4, &result), Text("0123"));
+    printer.model().setRefuseConnections(true);
+    printer.model().dropConnection();
+    Settle();
+    unsigned int written = 0;
+    const unsigned char byte = 'x';
+    for (int attempt = 0; attempt < 50 && WritePort(port.get(), &byte, 1, &written) == 1; ++attempt) {
+    }
+    EXPECT_EQ(Read(port.get(), 4, &result), Text("456"));
+    EXPECT_EQ(result, 1);
+    Read(port.get(), 4, &result);
+    EXPECT_EQ(result, 0);
 }
 
 TEST(TcpReadingEnd, SilentPrinterEndsTheReadAfterTheTimeLimit) {
