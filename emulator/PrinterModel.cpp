@@ -1,5 +1,6 @@
 #include "emulator/PrinterModel.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -394,6 +395,15 @@ void PrinterModel::consume(const char* data, std::size_t length) {
     std::lock_guard<std::mutex> lock(mutex_);
     received_.append(data, length);
     for (std::size_t i = 0; i < length; ++i) {
+      // Print data up to the next byte that may begin a command goes in one
+      // piece: a host sending megabytes must not wait for the printer model.
+      std::size_t end = i;
+      while (commandBytes_.empty() && end < length && data[end] != g_esc && !(realTime_ && data[end] == g_dle)) ++end;
+      if (end > i) {
+        acceptDataRun(data + i, end - i);
+        i = end - 1;
+        continue;
+      }
       std::string pending(1, data[i]);
       // Feed bytes through the command recogniser; a prefix that stops
       // matching gives its first byte up as data and the rest is looked at again.
@@ -432,6 +442,22 @@ void PrinterModel::acceptDataByte(char byte) {
   unprinted_.push_back(byte);
   ++dataCount_;
   if (printSpeed_ == 0 && status_.canPrint()) printLocked(unprinted_.size());
+}
+
+void PrinterModel::acceptDataRun(const char* data, std::size_t length) {
+  if (!unprinted_.empty() || printSpeed_ != 0 || !status_.canPrint()) {
+    for (std::size_t i = 0; i < length; ++i) acceptDataByte(data[i]);
+    return;
+  }
+  // Printed at once, as byte by byte: nothing waits before it, so every
+  // marker due up to here has fired already.
+  lastAdvance_ = Clock::now();
+  printBudget_ = 0;
+  printed_.append(data, length);
+  dataCount_ += length;
+  const auto etbs = static_cast<unsigned>(std::count(data, data + length, g_etb));
+  status_.etbCounter = (status_.etbCounter + etbs) % 32;
+  fireMarkersLocked();
 }
 
 void PrinterModel::handleCommand(const std::string& command) {

@@ -126,6 +126,7 @@ class PrinterModel {
 
   void notify();
   void acceptDataByte(char byte);
+  void acceptDataRun(const char* data, std::size_t length);
   void handleCommand(const std::string& command);
   void fireMarkersLocked();
   void printLocked(std::size_t count);
