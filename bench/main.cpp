@@ -1,0 +1,51 @@
+// run-bench: measures the library against baselines in the same run and prints
+// one table; the exit status is 1 when a target is missed.
+//
+//   run-bench                  every row, full sizes
+//   run-bench --smoke          tiny sizes, one repetition, targets not enforced
+//   run-bench --repetitions=N  repetitions per side (default 7)
+//   --benchmark_filter=REGEX and the other Google Benchmark flags pass through.
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Harness.h"
+#include "Rows.h"
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[1], "--resident-probe") == 0)
+        return bench::RunResidentProbe(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+
+    bench::Config config;
+    std::vector<std::string> flags{argv[0], "--benchmark_enable_random_interleaving=true"};
+    std::vector<std::string> passed;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--smoke") {
+            config.smoke = true;
+        } else if (arg.rfind("--repetitions=", 0) == 0) {
+            config.repetitions = std::atoi(arg.c_str() + std::strlen("--repetitions="));
+            if (config.repetitions < 1) {
+                std::cerr << "run-bench: --repetitions needs a number of at least 1\n";
+                return 2;
+            }
+        } else {
+            passed.push_back(arg);
+        }
+    }
+    flags.push_back("--benchmark_min_time=" + std::string(config.smoke ? "0.01" : "0.2"));
+    flags.insert(flags.end(), passed.begin(), passed.end());  // the caller's flags win
+    std::vector<char*> pointers;
+    for (std::string& flag : flags) pointers.push_back(flag.data());
+    int count = static_cast<int>(pointers.size());
+    benchmark::Initialize(&count, pointers.data());
+    if (benchmark::ReportUnrecognizedArguments(count, pointers.data())) return 2;
+
+    bench::Suite suite(config);
+    bench::AddNetworkRows(suite);
+    const int status = suite.run(std::cout, std::cerr);
+    benchmark::Shutdown();
+    return status;
+}
