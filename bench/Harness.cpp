@@ -40,15 +40,17 @@ std::string number(double value) {
     return text;
 }
 
+// " +-x%" for a summary of several values, else nothing.
+std::string spread_text(const Summary& summary) {
+    if (summary.count < 2) return "";
+    char spread[32];
+    std::snprintf(spread, sizeof spread, " +-%.1f%%", summary.spread * 100);
+    return spread;
+}
+
 std::string with_spread(const Summary& summary, const Row& row) {
     if (summary.count == 0) return "-";
-    std::string text = number(summary.median * row.scale) + " " + row.unit;
-    if (summary.count > 1) {
-        char spread[32];
-        std::snprintf(spread, sizeof spread, " +-%.1f%%", summary.spread * 100);
-        text += spread;
-    }
-    return text;
+    return number(summary.median * row.scale) + " " + row.unit + spread_text(summary);
 }
 
 std::string figure_text(double value, const Row& row) {
@@ -61,8 +63,8 @@ std::string figure_text(double value, const Row& row) {
 // Keeps every repetition of every benchmark, prints a dot per repetition.
 class Collector : public benchmark::BenchmarkReporter {
 public:
-    Collector(std::map<std::string, std::vector<Sample>>* samples, std::ostream* progress)
-        : samples_(samples), progress_(progress) {}
+    Collector(std::map<std::string, std::vector<Sample>>* samples, std::ostream* progress, bool verbose)
+        : samples_(samples), progress_(progress), verbose_(verbose) {}
 
     bool ReportContext(const Context&) override { return true; }
 
@@ -76,13 +78,20 @@ public:
             for (const auto& counter : run.counters) sample.counters[counter.first] = counter.second.value;
             if (run.error_occurred) sample.error = run.error_message.empty() ? "failed" : run.error_message;
             (*samples_)[run.run_name.function_name].push_back(sample);
-            *progress_ << (sample.error.empty() ? "." : "E") << std::flush;
+            if (verbose_) {
+                *progress_ << run.run_name.function_name << " " << sample.realSeconds << " s";
+                for (const auto& counter : sample.counters) *progress_ << " " << counter.first << "=" << counter.second;
+                *progress_ << (sample.error.empty() ? "" : " error: " + sample.error) << "\n";
+            } else {
+                *progress_ << (sample.error.empty() ? "." : "E") << std::flush;
+            }
         }
     }
 
 private:
     std::map<std::string, std::vector<Sample>>* samples_;
     std::ostream* progress_;
+    bool verbose_;
 };
 
 }  // namespace
@@ -98,13 +107,15 @@ Summary Summarise(std::vector<double> values) {
     return summary;
 }
 
-Verdict Judge(const Row& row, const Summary& baseline, const Summary& library) {
+Verdict Judge(const Row& row, const Summary& baseline, const Summary& library, const Summary& figure) {
     Verdict verdict;
-    if (baseline.count == 0 || library.count == 0) {
+    if (baseline.count == 0 || library.count == 0 || (row.figureProbe && figure.count == 0)) {
         verdict.error = "not measured";
         return verdict;
     }
-    if (row.figureOf) {
+    if (row.figureProbe) {
+        verdict.figure = figure.median;
+    } else if (row.figureOf) {
         verdict.figure = row.figureOf(baseline.median, library.median);
     } else {
         if (baseline.median == 0) {
@@ -139,6 +150,59 @@ std::vector<double> Pick(const Probe& probe, const std::vector<Sample>& samples)
     return values;
 }
 
+void RunPaired(benchmark::State& state, const std::function<double()>& baseline,
+               const std::function<double()>& library, double work) {
+    std::vector<double> timeRatios, rateRatios;
+    double baselineSeconds = 0, librarySeconds = 0;
+    bool libraryFirst = false;
+    for (auto _ : state) {
+        double b = 0, l = 0;
+        if (libraryFirst) {
+            l = library();
+            b = l > 0 ? baseline() : 0;
+        } else {
+            b = baseline();
+            l = b > 0 ? library() : 0;
+        }
+        libraryFirst = !libraryFirst;
+        if (b <= 0 || l <= 0) {
+            state.SkipWithError(b <= 0 ? "the baseline failed" : "the library failed");
+            break;
+        }
+        state.SetIterationTime(b + l);
+        baselineSeconds += b;
+        librarySeconds += l;
+        timeRatios.push_back(l / b);
+        rateRatios.push_back(b / l);
+    }
+    if (timeRatios.empty()) return;
+    const double pairs = static_cast<double>(timeRatios.size());
+    state.counters["baseline_s"] = baselineSeconds / pairs;
+    state.counters["library_s"] = librarySeconds / pairs;
+    state.counters["time_ratio"] = Summarise(timeRatios).median;
+    if (work > 0) {
+        state.counters["baseline_rate"] = work * pairs / baselineSeconds;
+        state.counters["library_rate"] = work * pairs / librarySeconds;
+        state.counters["rate_ratio"] = Summarise(rateRatios).median;
+    }
+}
+
+Row PairedTimeRow(const std::string& figure, const std::string& baseline, const std::string& benchmark, Goal goal,
+                  double target, double scale, const std::string& unit) {
+    Row row(figure, baseline, CounterOf(benchmark, "baseline_s"), CounterOf(benchmark, "library_s"), goal, target,
+            scale, unit);
+    row.figureProbe = CounterOf(benchmark, "time_ratio");
+    return row;
+}
+
+Row PairedRateRow(const std::string& figure, const std::string& baseline, const std::string& benchmark, Goal goal,
+                  double target, double scale, const std::string& unit) {
+    Row row(figure, baseline, CounterOf(benchmark, "baseline_rate"), CounterOf(benchmark, "library_rate"), goal,
+            target, scale, unit);
+    row.figureProbe = CounterOf(benchmark, "rate_ratio");
+    return row;
+}
+
 Suite::Suite(Config config) : config_(config) {}
 
 benchmark::internal::Benchmark* Suite::add(const std::string& name, std::function<void(benchmark::State&)> fn,
@@ -161,7 +225,7 @@ void Suite::row(Row row) { rows_.push_back(std::move(row)); }
 
 int Suite::run(std::ostream& out, std::ostream& progress) {
     std::map<std::string, std::vector<Sample>> samples;
-    Collector collector(&samples, &progress);
+    Collector collector(&samples, &progress, config_.verbose);
     progress << "measuring" << std::flush;
     benchmark::RunSpecifiedBenchmarks(&collector);
     progress << "\n";
@@ -172,6 +236,7 @@ int Suite::report(const std::map<std::string, std::vector<Sample>>& samples, std
     std::vector<std::vector<std::string>> table;
     table.push_back({"figure", "baseline", "baseline median", "library median", "ratio", "target", "result"});
     bool allMeasured = true, allPass = true;
+    std::vector<std::string> notes;
     for (const Row& row : rows_) {
         const auto side = [&](const Probe& probe, std::string* error) {
             const auto found = samples.find(probe.benchmark);
@@ -183,7 +248,8 @@ int Suite::report(const std::map<std::string, std::vector<Sample>>& samples, std
         std::string error;
         const Summary baseline = side(row.baselineProbe, &error);
         const Summary library = side(row.libraryProbe, &error);
-        Verdict verdict = Judge(row, baseline, library);
+        const Summary figure = row.figureProbe ? side(*row.figureProbe, &error) : Summary{};
+        Verdict verdict = Judge(row, baseline, library, figure);
         if (!error.empty()) {
             verdict.measured = false;
             verdict.error = error;
@@ -193,12 +259,15 @@ int Suite::report(const std::map<std::string, std::vector<Sample>>& samples, std
                                  samples.count(row.libraryProbe.benchmark) == 0;
         if (filteredOut) continue;
         allMeasured = allMeasured && verdict.measured;
-        allPass = allPass && verdict.measured && verdict.pass;
+        if (row.judged) allPass = allPass && verdict.measured && verdict.pass;
+        if (!row.note.empty()) notes.push_back(row.figure + " against " + row.baseline + ": " + row.note);
         const std::string target = (row.goal == Goal::AtMost ? "<= " : ">= ") + figure_text(row.target, row);
         std::string result = verdict.measured ? (verdict.pass ? "pass" : "MISS") : "ERROR: " + verdict.error;
         if (config_.smoke && verdict.measured) result += " (smoke)";
+        if (!row.judged) result += " (not judged)";
         table.push_back({row.figure, row.baseline, with_spread(baseline, row), with_spread(library, row),
-                         verdict.measured ? figure_text(verdict.figure, row) : "-", target, result});
+                         verdict.measured ? figure_text(verdict.figure, row) + spread_text(figure) : "-", target,
+                         result});
     }
 
     std::vector<std::size_t> width(table.front().size(), 0);
@@ -215,6 +284,7 @@ int Suite::report(const std::map<std::string, std::vector<Sample>>& samples, std
     }
     out << "medians over repetitions (" << (config_.smoke ? 1 : config_.repetitions)
         << " per side unless a row needs more or fewer), interleaved; +- is half the interquartile range\n";
+    for (const std::string& note : notes) out << note << "\n";
     if (config_.smoke) return allMeasured ? 0 : 1;
     return allPass ? 0 : 1;
 }

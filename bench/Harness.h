@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -23,6 +24,7 @@ struct Config {
     bool smoke = false;    // tiny sizes, one repetition, targets not enforced
     int repetitions = 7;   // per benchmark
     double minTime = 0.2;  // seconds, for benchmarks that let the library pick the iteration count
+    bool verbose = false;  // each repetition on the progress stream as it ends
 };
 
 // Which number of a benchmark's repetition one side of a row uses.
@@ -69,6 +71,14 @@ struct Row {
     std::string unit;
     // The row's figure from the two medians; library / baseline when empty.
     std::function<double(double baseline, double library)> figureOf;
+    // For sides measured in pairs (RunPaired): the figure is the median of
+    // this probe's values, the ratios of the pairs, instead.
+    std::optional<Probe> figureProbe;
+    // A row kept for comparison with a baseline that does less than the
+    // protocol requires: shown with its verdict, but a miss does not fail the
+    // run. `note` (printed under the table) says why.
+    bool judged = true;
+    std::string note;
     // How the figure and the target are shown: value x figureScale, then figureUnit.
     double figureScale = 1.0;
     std::string figureUnit = "x";
@@ -92,8 +102,27 @@ struct Verdict {
     std::string error;
 };
 
-// The figure of `row` from the two sides' medians, and whether it meets the target.
-Verdict Judge(const Row& row, const Summary& baseline, const Summary& library);
+// The figure of `row` from the two sides' medians (or, for a row with a
+// figure probe, from `figure`), and whether it meets the target.
+Verdict Judge(const Row& row, const Summary& baseline, const Summary& library, const Summary& figure = Summary{});
+
+// One repetition of a row whose two sides run in pairs: every iteration runs
+// `baseline` and `library` once each, in alternating order, so that a load
+// that comes and goes on a shared machine meets both alike. Each returns the
+// seconds its piece of work took (0 or less: it failed, and the benchmark
+// stops with an error). Reports the counters baseline_s and library_s (mean
+// seconds), time_ratio (median over the pairs of library / baseline) and, for
+// `work` above 0 (bytes, say), baseline_rate, library_rate (work per second)
+// and rate_ratio (median of baseline / library seconds).
+void RunPaired(benchmark::State& state, const std::function<double()>& baseline,
+               const std::function<double()>& library, double work = 0);
+
+// Rows over a RunPaired benchmark: times (library / baseline) and rates
+// (library / baseline throughput).
+Row PairedTimeRow(const std::string& figure, const std::string& baseline, const std::string& benchmark, Goal goal,
+                  double target, double scale, const std::string& unit);
+Row PairedRateRow(const std::string& figure, const std::string& baseline, const std::string& benchmark, Goal goal,
+                  double target, double scale, const std::string& unit);
 
 // One benchmark repetition as the harness keeps it.
 struct Sample {

@@ -140,6 +140,36 @@ TEST(Report, AFailedBenchmarkIsAnErrorEvenInSmokeRuns) {
     EXPECT_NE(table.find("ERROR: cannot connect"), std::string::npos) << table;
 }
 
+TEST(Report, ARowNotJudgedShowsItsMissAndNoteButDoesNotFailTheRun) {
+    bench::Suite suite(bench::Config{});
+    Row below = time_row(1.5);
+    below.judged = false;
+    below.note = "the baseline skips the printer's answer";
+    suite.row(below);
+    int status = 1;
+    const std::string table = report(suite, {{"base", {timed(1)}}, {"lib", {timed(3)}}}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(table.find("MISS (not judged)"), std::string::npos) << table;
+    EXPECT_NE(table.find("status against select: the baseline skips the printer's answer"), std::string::npos) << table;
+}
+
+TEST(Report, PairedRowsAreJudgedOnTheRatiosOfTheirPairs) {
+    bench::Suite suite(bench::Config{});
+    suite.row(bench::PairedRateRow("write", "send", "pair", Goal::AtLeast, 0.97, 1, "B/s"));
+    const auto repetition = [](double baseline, double library, double ratio) {
+        Sample sample;
+        sample.counters = {{"baseline_rate", baseline}, {"library_rate", library}, {"rate_ratio", ratio}};
+        return sample;
+    };
+    int status = 1;
+    // The medians of the sides (100 and 95) would miss; each pair's own ratio
+    // says the library kept up, and that is what counts.
+    report(suite, {{"pair", {repetition(100, 95, 0.99), repetition(120, 95, 0.98), repetition(80, 96, 1.0)}}}, &status);
+    EXPECT_EQ(status, 0);
+    report(suite, {{"pair", {repetition(100, 99, 0.96), repetition(100, 99, 0.95), repetition(100, 99, 0.99)}}}, &status);
+    EXPECT_EQ(status, 1);
+}
+
 TEST(Report, RowsLeftOutByAFilterAreNotJudged) {
     bench::Suite suite(bench::Config{});
     suite.row(time_row(1.2));
@@ -160,6 +190,30 @@ TEST(Suite, RepetitionsScaleWithTheRowButNeverVanish) {
     EXPECT_EQ(suite.repetitionsFor(0.01), 1);
     config.smoke = true;
     EXPECT_EQ(bench::Suite(config).repetitionsFor(2), 1);
+}
+
+// The one test that runs Google Benchmark itself: every benchmark registered
+// in this process runs with it.
+TEST(Suite, RunsPairedSidesInAlternatingOrderAndJudgesTheirRatio) {
+    bench::Config config;
+    config.repetitions = 3;
+    bench::Suite suite(config);
+    std::string order;
+    suite.add(
+             "paired",
+             [&order](benchmark::State& state) {
+                 bench::RunPaired(
+                     state, [&order] { order += 'b'; return 0.001; }, [&order] { order += 'l'; return 0.003; }, 64);
+             },
+             true)
+        ->Iterations(2);
+    suite.row(bench::PairedTimeRow("status", "select", "paired", Goal::AtMost, 2.0, 1e3, "ms"));
+    std::ostringstream out, progress;
+    EXPECT_EQ(suite.run(out, progress), 1) << out.str();
+    EXPECT_EQ(order, "bllbbllbbllb");
+    EXPECT_NE(out.str().find("1.00 ms"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("3.00 ms"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("3.000x"), std::string::npos) << out.str();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 //   run-bench                  every row, full sizes
 //   run-bench --smoke          tiny sizes, one repetition, targets not enforced
 //   run-bench --repetitions=N  repetitions per side (default 7)
+//   run-bench --verbose        every repetition's numbers as it ends
 //   --benchmark_filter=REGEX and the other Google Benchmark flags pass through.
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--smoke") {
             config.smoke = true;
+        } else if (arg == "--verbose") {
+            config.verbose = true;
         } else if (arg.rfind("--repetitions=", 0) == 0) {
             config.repetitions = std::atoi(arg.c_str() + std::strlen("--repetitions="));
             if (config.repetitions < 1) {
