@@ -134,12 +134,17 @@ private:
 // depends on who happens to be ahead: the same plain send loop then runs at
 // 14 or at 50 MiB/s from one run to the next, which drowns any difference
 // between the two sides.
-void bulk_write(benchmark::State& state, std::size_t chunk, std::size_t total) {
+//
+// With `layered`, the library's side is a plain connection written through
+// LayeredSend instead: what a C entry point and a virtual transport call
+// alone cost on this machine.
+void bulk_write(benchmark::State& state, std::size_t chunk, std::size_t total, bool layered = false) {
     const OnOneCpu pinned;  // before the printers start: their threads inherit it
     guarded(state, [&] {
         Printer forBaseline(automatic_status()), forLibrary(automatic_status());
         const int fd = plain_data_connection(forBaseline);
-        void* port = OpenPort(forLibrary.name().c_str(), "9100", kTimeoutMs);
+        const int layeredFd = layered ? plain_data_connection(forLibrary) : -1;
+        void* port = layered ? nullptr : OpenPort(forLibrary.name().c_str(), "9100", kTimeoutMs);
         const std::vector<unsigned char> data(chunk, 'A');
         std::size_t baselineExpected = forBaseline.model().receivedSize();
         std::size_t libraryExpected = forLibrary.model().receivedSize();
@@ -150,7 +155,7 @@ void bulk_write(benchmark::State& state, std::size_t chunk, std::size_t total) {
             if (!printer.model().waitReceived(expected, kPrinterBound)) return 0.0;
             return WallSeconds() - start;
         };
-        if (fd < 0 || port == nullptr) {
+        if (fd < 0 || (port == nullptr && layeredFd < 0)) {
             state.SkipWithError("cannot connect");
         } else {
             RunPaired(
@@ -160,6 +165,10 @@ void bulk_write(benchmark::State& state, std::size_t chunk, std::size_t total) {
                                  [fd](const unsigned char* d, std::size_t n) { return send_once(fd, d, n); });
                 },
                 [&] {
+                    if (layered)
+                        return timed(forLibrary, libraryExpected, [layeredFd](const unsigned char* d, std::size_t n) {
+                            return LayeredSend(layeredFd, d, n);
+                        });
                     return timed(forLibrary, libraryExpected,
                                  [port](const unsigned char* d, std::size_t n) { return write_port_once(port, d, n); });
                 },
@@ -167,6 +176,7 @@ void bulk_write(benchmark::State& state, std::size_t chunk, std::size_t total) {
         }
         if (port != nullptr) ClosePort(port);
         if (fd >= 0) close(fd);
+        if (layeredFd >= 0) close(layeredFd);
     });
 }
 
@@ -409,6 +419,15 @@ void AddNetworkRows(Suite& suite) {
         suite.row(PairedRateRow("WritePort " + bulkText + " in " + size + " calls", "blocking send loop, same options",
                                 name, Goal::AtLeast, 0.97, mib, "MiB/s"));
     }
+    // The floor of the smallest calls: a plain send behind one exported call
+    // and one virtual call, as every call through a port handle must go.
+    suite.add("tcp/bulk/64/layered", [=](benchmark::State& s) { bulk_write(s, 64, bulk, true); }, true)->Iterations(2);
+    Row layered = PairedRateRow("send " + bulkText + " in 64 B calls via entry + virtual call",
+                                "blocking send loop, same options", "tcp/bulk/64/layered", Goal::AtLeast, 0.97, mib,
+                                "MiB/s");
+    layered.judged = false;
+    layered.note = "no library code at all, only the layering any port handle implies; the floor for the 64 B row";
+    suite.row(layered);
 
     suite.add("tcp/status9100/baseline", status_automatic_baseline);
     suite.add("tcp/status9100/library", status_automatic_library);

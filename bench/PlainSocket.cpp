@@ -23,6 +23,28 @@ sockaddr_in address_of(const std::string& address, unsigned short port) {
     return to;
 }
 
+class Transport {
+public:
+    virtual ~Transport() = default;
+    virtual long write(int fd, const unsigned char* data, std::size_t size) = 0;
+};
+
+class SocketTransport final : public Transport {
+public:
+    long write(int fd, const unsigned char* data, std::size_t size) override {
+        ssize_t sent;
+        do {
+            sent = send(fd, data, size, MSG_NOSIGNAL);
+        } while (sent < 0 && errno == EINTR);
+        return static_cast<long>(sent);
+    }
+};
+
+SocketTransport g_socketTransport;
+// Read through a volatile pointer so that the call stays virtual, as a call
+// on a port handle is.
+Transport* volatile g_transport = &g_socketTransport;
+
 double seconds_of(clockid_t clock) {
     timespec now{};
     clock_gettime(clock, &now);
@@ -66,6 +88,15 @@ int SendAll(int fd, const unsigned char* data, std::size_t size, std::size_t chu
         offset += static_cast<std::size_t>(sent);
     }
     return 1;
+}
+
+long LayeredSend(int fd, const unsigned char* data, std::size_t size) {
+    if (fd < 0 || (data == nullptr && size > 0)) return -1;
+    try {
+        return g_transport->write(fd, data, size);
+    } catch (...) {
+        return -1;
+    }
 }
 
 int ReceiveExactly(int fd, unsigned char* buffer, std::size_t size) {

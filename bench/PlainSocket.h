@@ -18,6 +18,13 @@ int SetPortOptions(int fd, unsigned int timeoutMs);
 // Sends all `size` bytes in calls of at most `chunk` bytes. 1 or 0.
 int SendAll(int fd, const unsigned char* data, std::size_t size, std::size_t chunk);
 
+// One send of at most `size` bytes, reached the way any port library is at
+// the least: through an exported function in another object file that checks
+// its arguments and forwards to a virtual operation of a transport object,
+// which sends. The count sent, or -1. For measuring what that layering alone
+// costs next to a plain send.
+long LayeredSend(int fd, const unsigned char* data, std::size_t size);
+
 // Receives exactly `size` bytes. 1 or 0.
 int ReceiveExactly(int fd, unsigned char* buffer, std::size_t size);
 
