@@ -199,8 +199,10 @@ TEST(TcpReconnection, LostConnectionComesBackWithoutDiscoveryAndWithAFreshOpenin
     unsigned int written = 0;
     const unsigned char byte = 'x';
     int failures = 0;
-    for (int attempt = 0; attempt < 50 && failures < 2; ++attempt)
+    for (int attempt = 0; attempt < 100 && failures < 2; ++attempt) {
         if (WritePort(port.get(), &byte, 1, &written) == 0) ++failures;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     EXPECT_EQ(failures, 2);
     printer.model().setRefuseConnections(false);
     EXPECT_EQ(WritePort(port.get(), &byte, 1, &written), 1);
