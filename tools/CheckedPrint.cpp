@@ -33,6 +33,25 @@ std::string notConfirmedReason(const VelmarPrinterStatus_2& status, uint64_t ela
   return "printer offline, or the connection to it was lost";
 }
 
+// Runs one checked-block command; on failure fills `outcome` with its exit
+// code and words and returns false.
+bool jobCommandSucceeded(int (*command)(void*, void*, unsigned int), void* port, unsigned timeoutMs,
+                         const char* offlineWords, const char* errorWords, JobOutcome* outcome) {
+  const auto start = std::chrono::steady_clock::now();
+  if (!command(port, &outcome->status, 2)) {
+    outcome->code = kExitErrorAnswer;
+    outcome->message = errorWords;
+    return false;
+  }
+  if (outcome->status.offline) {
+    outcome->code = kExitNotConfirmed;
+    outcome->message =
+        std::string(offlineWords) + ": " + notConfirmedReason(outcome->status, elapsedMs(start), timeoutMs);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 uint64_t writeAll(void* port, const std::string& data, bool* failed, const JobProgress& progress) {
@@ -58,19 +77,11 @@ uint64_t writeAll(void* port, const std::string& data, bool* failed, const JobPr
 JobOutcome printJob(void* port, const std::string& data, bool checked, unsigned timeoutMs,
                     const JobProgress& progress) {
   JobOutcome outcome;
-  if (checked) {
-    const auto start = std::chrono::steady_clock::now();
-    if (!BeginCheckedBlockEx(port, &outcome.status, 2)) {
-      outcome.code = kExitErrorAnswer;
-      outcome.message = "job refused: the printer answered the job begin with an error, or its status could not be read";
-      return outcome;
-    }
-    if (outcome.status.offline) {
-      outcome.code = kExitNotConfirmed;
-      outcome.message = "job not started: " + notConfirmedReason(outcome.status, elapsedMs(start), timeoutMs);
-      return outcome;
-    }
-  }
+  if (checked && !jobCommandSucceeded(BeginCheckedBlockEx, port, timeoutMs, "job not started",
+                                      "job refused: the printer answered the job begin with an error, "
+                                      "or its status could not be read",
+                                      &outcome))
+    return outcome;
 
   bool failed = false;
   outcome.bytesSent = writeAll(port, data, &failed, progress);
@@ -85,18 +96,9 @@ JobOutcome printJob(void* port, const std::string& data, bool checked, unsigned 
     return outcome;
   }
 
-  const auto endStart = std::chrono::steady_clock::now();
-  if (!EndCheckedBlockEx(port, &outcome.status, 2)) {
-    outcome.code = kExitErrorAnswer;
-    outcome.message = "job failed: the printer answered the job end with an error";
-    return outcome;
-  }
-  if (outcome.status.offline) {
-    outcome.code = kExitNotConfirmed;
-    outcome.message = "job not confirmed: " + notConfirmedReason(outcome.status, elapsedMs(endStart), timeoutMs);
-    return outcome;
-  }
-  outcome.message = "job confirmed by the printer (" + std::to_string(outcome.bytesSent) + " bytes)";
+  if (jobCommandSucceeded(EndCheckedBlockEx, port, timeoutMs, "job not confirmed",
+                          "job failed: the printer answered the job end with an error", &outcome))
+    outcome.message = "job confirmed by the printer (" + std::to_string(outcome.bytesSent) + " bytes)";
   return outcome;
 }
 

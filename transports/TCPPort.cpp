@@ -23,7 +23,7 @@ constexpr uint16_t kDiscoveryPort = 22222;
 
 constexpr unsigned int kHeadLength = 7;          // first bytes of every Velmar ASB block
 constexpr unsigned int kMaxReceive = 0x7FFFFFFF; // largest count one send/receive reports
-constexpr unsigned int kAnswerReceive = 63;      // one polling receive, fits the record's raw bytes
+constexpr unsigned int kRawMax = 63;             // status bytes one exchange keeps in a record
 constexpr unsigned int kPort9101Receive = 256;   // the status port's answer, one receive
 constexpr unsigned int kCloseScratch = 100;      // what one receive discards while closing
 
@@ -540,7 +540,7 @@ int TCPPort::drainStatusFrames() {
 }
 
 void TCPPort::drainDataConnection() {
-    unsigned char scratch[kAnswerReceive];
+    unsigned char scratch[kRawMax];
     while (sock != -1 && wait_for_socket(sock, POLLIN, false, 0) == 1) {
         unsigned int count = 0;
         if (readSocket(scratch, sizeof scratch, &count) == 0) return;
@@ -576,7 +576,7 @@ int TCPPort::decodePort9101Reply(const unsigned char* reply, unsigned int length
     clear_status(status);
     if (length >= kHeadLength) {
         if (ReadPortIsVelmarAsbStatus(reply, kHeadLength) == 0) return 0;
-        status->rawLength = length < kAnswerReceive ? length : kAnswerReceive;
+        status->rawLength = length < kRawMax ? length : kRawMax;
         memcpy(status->raw, reply, status->rawLength);
         BuildParsedStatus(status);
         return 1;
@@ -622,7 +622,7 @@ void TCPPort::receiveAnswer(VelmarPrinterStatus_2* status, const quenvar::Checke
     const int ready = wait_for_socket(sock, POLLIN, false, cutByDeadline ? left : timeoutMs);
     if (ready == 1) {
         unsigned int count = 0;
-        if (readSocket(status->raw, kAnswerReceive, &count) == 0) return;
+        if (readSocket(status->raw, kRawMax, &count) == 0) return;
         status->rawLength = count;
         if (count == 0) gracefulClose();  // the printer closed its side
         if (statusPort == kDataPort) takeStatusFramesAmong(status->raw, count);

@@ -167,22 +167,22 @@ TEST(TcpEndCheckedBlock, ErrorValueEndsWithoutAcknowledge) {
 }
 
 TEST(TcpEndCheckedBlock, ConnectionLostForGoodEndsAsOffline) {
-    ScriptedPeer::Script script;
-    script.greeting = StatusFrame(9);
-    script.maxConnections = 1;  // the printer is gone after this connection
-    ScriptedPeer peer(script);
-    OpenedPort port(peer.portName(), "9100", 1000);
+    NetworkPrinter printer;
+    printer.model().setAnswerCompletionCommands(false);
+    printer.start();
+    OpenedPort port(printer.portName(), "9100", 1000);
     ASSERT_TRUE(port);
     std::thread unplug([&] {
-        peer.waitUntil([&] { return Count(peer.received(0), kJobEnd) == 1; });
-        peer.closeConnection(0);
+        printer.model().waitReceived(kJobEnd.size(), std::chrono::seconds(5));
+        printer.model().setRefuseConnections(true);
+        printer.model().dropConnection();
     });
     Outcome ended{};
     EXPECT_LT(MillisecondsOf([&] { ended = End(port.get()); }), 5000);
     unplug.join();
     EXPECT_EQ(ended.result, 1);
     EXPECT_EQ(ended.status.offline, 1u);
-    EXPECT_EQ(peer.connectionCount(), 1u);
+    EXPECT_EQ(printer.model().connectionCount(), 1u);
 }
 
 TEST(TcpEndCheckedBlock, PrinterGoingOfflineEndsTheWait) {

@@ -172,8 +172,8 @@ TEST(TcpReadingEnd, BytesAlreadyReceivedAreHandedOutAfterThePrinterIsGone) {
     Settle();
     unsigned int written = 0;
     const unsigned char byte = 'x';
-    for (int attempt = 0; attempt < 50 && WritePort(port.get(), &byte, 1, &written) == 1; ++attempt) {
-    }
+    for (int attempt = 0; attempt < 100 && WritePort(port.get(), &byte, 1, &written) == 1; ++attempt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(Read(port.get(), 4, &result), Text("456"));
     EXPECT_EQ(result, 1);
     Read(port.get(), 4, &result);

@@ -14,17 +14,16 @@ namespace tcptest {
 
 namespace {
 
-int listen_on(const std::string& address, uint16_t port, int type) {
-    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+int listen_on(const std::string& address) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in at{};
     at.sin_family = AF_INET;
-    at.sin_port = htons(port);
+    at.sin_port = htons(9100);
     at.sin_addr.s_addr = inet_addr(address.c_str());
-    if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-        (type == SOCK_STREAM && listen(fd, 64) != 0)) {
+    if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(fd, 64) != 0) {
         close(fd);
         return -1;
     }
@@ -50,7 +49,8 @@ ScriptedPeer::ScriptedPeer(Script script) : script_(std::move(script)) {
     for (int attempt = 0; attempt < 200 && address_.empty(); ++attempt) {
         const std::string candidate = "127." + std::to_string(1 + random() % 254) + "." +
                                       std::to_string(random() % 256) + "." + std::to_string(1 + random() % 254);
-        if (bindAll(candidate)) address_ = candidate;
+        dataListener_ = listen_on(candidate);
+        if (dataListener_ >= 0) address_ = candidate;
     }
     if (address_.empty()) throw std::runtime_error("no free loopback address");
     thread_ = std::thread([this] { run(); });
@@ -63,51 +63,15 @@ ScriptedPeer::~ScriptedPeer() {
     thread_.join();
     for (Connection& c : connections_)
         if (c.open) close(c.fd);
-    for (int fd : {dataListener_, statusListener_, udp_, wake_[0], wake_[1]})
+    for (int fd : {dataListener_, wake_[0], wake_[1]})
         if (fd >= 0) close(fd);
-}
-
-bool ScriptedPeer::bindAll(const std::string& address) {
-    int data = -1, status = -1, udp = -1;
-    // The data port is always taken, even when nothing may listen there, so
-    // that no other test claims the address.
-    data = listen_on(address, 9100, SOCK_STREAM);
-    if (data >= 0 && script_.statusPortReply) status = listen_on(address, 9101, SOCK_STREAM);
-    if (data >= 0 && script_.discovery) udp = listen_on(address, 22222, SOCK_DGRAM);
-    const bool ok = data >= 0 && (!script_.statusPortReply || status >= 0) && (!script_.discovery || udp >= 0);
-    if (!ok) {
-        for (int fd : {data, status, udp})
-            if (fd >= 0) close(fd);
-        return false;
-    }
-    if (!script_.listenData) {
-        // Bound but not listening: a connect is refused.
-        close(data);
-        data = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(9100);
-        at.sin_addr.s_addr = inet_addr(address.c_str());
-        if (bind(data, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
-            close(data);
-            for (int fd : {status, udp})
-                if (fd >= 0) close(fd);
-            return false;
-        }
-    }
-    dataListener_ = data;
-    statusListener_ = status;
-    udp_ = udp;
-    return true;
 }
 
 void ScriptedPeer::run() {
     while (!stop_) {
         std::vector<pollfd> fds;
         fds.push_back({wake_[0], POLLIN, 0});
-        if (script_.listenData) fds.push_back({dataListener_, POLLIN, 0});
-        if (statusListener_ >= 0) fds.push_back({statusListener_, POLLIN, 0});
-        if (udp_ >= 0) fds.push_back({udp_, POLLIN, 0});
+        fds.push_back({dataListener_, POLLIN, 0});
         std::vector<std::size_t> indices;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -118,10 +82,8 @@ void ScriptedPeer::run() {
             }
         }
         if (poll(fds.data(), fds.size(), 100) <= 0) continue;
-        std::size_t at = 1;
-        if (script_.listenData && fds[at++].revents) acceptData();
-        if (statusListener_ >= 0 && fds[at++].revents) serveStatusPort();
-        if (udp_ >= 0 && fds[at++].revents) answerDiscovery();
+        const std::size_t at = 2;
+        if (fds[1].revents) acceptData();
         for (std::size_t i = 0; i < indices.size(); ++i)
             if (fds[at + i].revents) readConnection(indices[i]);
     }
@@ -137,52 +99,7 @@ void ScriptedPeer::acceptData() {
     // may at once ask the peer to act on this connection.
     connections_.push_back({fd, {}, true});
     send_all(fd, script_.greeting);
-    if (script_.maxConnections != 0 && connections_.size() >= script_.maxConnections) {
-        // Stop listening but keep the address: later connects are refused.
-        script_.listenData = false;
-        close(dataListener_);
-        dataListener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int reuse = 1;
-        setsockopt(dataListener_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(9100);
-        at.sin_addr.s_addr = inet_addr(address_.c_str());
-        (void)bind(dataListener_, reinterpret_cast<sockaddr*>(&at), sizeof at);
-    }
     changed_.notify_all();
-}
-
-void ScriptedPeer::serveStatusPort() {
-    const int fd = accept4(statusListener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) return;
-    pollfd p{fd, POLLIN, 0};
-    unsigned char request = 0;
-    if (poll(&p, 1, 2000) == 1 && recv(fd, &request, 1, 0) == 1) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            ++statusRequests_;
-            changed_.notify_all();
-        }
-        send_all(fd, script_.statusPortReply());
-    }
-    close(fd);
-}
-
-void ScriptedPeer::answerDiscovery() {
-    unsigned char buffer[2048];
-    sockaddr_in from{};
-    socklen_t length = sizeof from;
-    const ssize_t got = recvfrom(udp_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
-    if (got < 0) return;
-    const Bytes request(buffer, buffer + got);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        discoveryRequests_.push_back(request);
-        changed_.notify_all();
-    }
-    if (const std::optional<Bytes> reply = script_.discovery(request))
-        sendto(udp_, reply->data(), reply->size(), 0, reinterpret_cast<sockaddr*>(&from), length);
 }
 
 void ScriptedPeer::readConnection(std::size_t index) {
@@ -241,16 +158,6 @@ Bytes ScriptedPeer::received(std::size_t connection) const {
 std::size_t ScriptedPeer::connectionCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return connections_.size();
-}
-
-std::vector<Bytes> ScriptedPeer::discoveryRequests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return discoveryRequests_;
-}
-
-unsigned ScriptedPeer::statusPortRequests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return statusRequests_;
 }
 
 bool ScriptedPeer::waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound) const {

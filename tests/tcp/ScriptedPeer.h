@@ -1,7 +1,8 @@
-// A raw stand-in for a network printer, for exchanges where a test must choose
-// every byte the printer sends and see every byte the port sends: hand-made
-// status frames, malformed answers, replies on the status port of any length.
-// It listens on a loopback address of its own, found free at start.
+// A raw stand-in for a network printer's data port, for exchanges where a test
+// must choose every byte the printer sends: malformed opening statuses,
+// hand-made frames and extension blocks, answers scripted command by command.
+// Everything else is tested against the virtual printer. It listens on a
+// loopback address of its own, found free at start.
 #pragma once
 
 #include <netinet/in.h>
@@ -12,7 +13,6 @@
 #include <cstddef>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,17 +31,6 @@ public:
         // connection's number (0 for the first) and everything received on it
         // so far; what it returns is sent back. Empty result: nothing.
         std::function<Bytes(std::size_t connection, const Bytes& received)> reaction;
-        // Listen on the status port 9101: each request gets this answer, then
-        // the connection is closed. Unset: nothing listens there.
-        std::function<Bytes()> statusPortReply;
-        // Listen on the discovery port: each request is recorded and answered
-        // with the result, or not at all (nullopt). Unset: no socket there.
-        std::function<std::optional<Bytes>(const Bytes& request)> discovery;
-        // Whether anything listens on the data port 9100.
-        bool listenData = true;
-        // After this many data connections further connects are refused
-        // (0: no limit).
-        std::size_t maxConnections = 0;
     };
 
     explicit ScriptedPeer(Script script);
@@ -60,8 +49,6 @@ public:
     // Everything received so far on data connection `connection`.
     Bytes received(std::size_t connection) const;
     std::size_t connectionCount() const;
-    std::vector<Bytes> discoveryRequests() const;
-    unsigned statusPortRequests() const;
     // Waits up to `bound` until `condition` holds; true when it did.
     bool waitUntil(const std::function<bool()>& condition,
                    std::chrono::milliseconds bound = std::chrono::milliseconds(5000)) const;
@@ -73,25 +60,18 @@ private:
         bool open;
     };
 
-    bool bindAll(const std::string& address);
     void run();
     void acceptData();
-    void serveStatusPort();
-    void answerDiscovery();
     void readConnection(std::size_t index);
 
     Script script_;
     std::string address_;
     int dataListener_ = -1;
-    int statusListener_ = -1;
-    int udp_ = -1;
     int wake_[2] = {-1, -1};
     std::atomic<bool> stop_{false};
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<Connection> connections_;
-    std::vector<Bytes> discoveryRequests_;
-    unsigned statusRequests_ = 0;
     std::thread thread_;
 };
 

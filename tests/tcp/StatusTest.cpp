@@ -149,21 +149,21 @@ TEST(TcpOnRequestStatus, FourByteAnswerGivesThreeConditionsAndNoRawBytes) {
 }
 
 TEST(TcpOnRequestStatus, LongAnswerKeepsItsFirst63Bytes) {
-    Bytes reply(80, 0x00);
+    std::string reply(80, '\0');
     reply[0] = 0x2F;
-    reply[1] = 0x80;
+    reply[1] = static_cast<char>(0x80);
     reply[2] = 0x20;  // cover open
-    for (std::size_t i = 7; i < reply.size(); ++i) reply[i] = static_cast<unsigned char>(i);
-    ScriptedPeer::Script script;
-    script.statusPortReply = [&] { return reply; };
-    ScriptedPeer peer(script);
-    OpenedPort port(peer.portName(), "9101", 1000);
+    for (std::size_t i = 7; i < reply.size(); ++i) reply[i] = static_cast<char>(i);
+    NetworkPrinter printer(OnRequestPrinter());
+    printer.model().setStatusPortReply(reply);
+    printer.start();
+    OpenedPort port(printer.portName(), "9101", 1000);
     ASSERT_TRUE(port);
     int result = 0;
     const VelmarPrinterStatus_2 status = Status(port.get(), &result);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(status.rawLength, 63u);
-    EXPECT_EQ(Bytes(status.raw, status.raw + 63), Bytes(reply.begin(), reply.begin() + 63));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(status.raw), 63), reply.substr(0, 63));
     EXPECT_EQ(status.coverOpen, 1u);
 }
 
