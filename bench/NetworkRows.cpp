@@ -415,7 +415,10 @@ void AddNetworkRows(Suite& suite) {
     for (const std::size_t chunk : {std::size_t{64}, std::size_t{4096}, std::size_t{65536}}) {
         const std::string size = chunk >= 1024 ? std::to_string(chunk / 1024) + " KiB" : std::to_string(chunk) + " B";
         const std::string name = "tcp/bulk/" + std::to_string(chunk);
-        suite.add(name, [=](benchmark::State& s) { bulk_write(s, chunk, bulk); }, true)->Iterations(2);
+        // Large calls run at the printer's own intake speed, which wanders
+        // with its memory growing: more repetitions, as they are quick.
+        suite.add(name, [=](benchmark::State& s) { bulk_write(s, chunk, bulk); }, true, chunk > 64 ? 3 : 1)
+            ->Iterations(2);
         suite.row(PairedRateRow("WritePort " + bulkText + " in " + size + " calls", "blocking send loop, same options",
                                 name, Goal::AtLeast, 0.97, mib, "MiB/s"));
     }
