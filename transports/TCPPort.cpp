@@ -47,8 +47,8 @@ constexpr unsigned char kStatusRequest = 0x33;  // "3", asks port 9101 for the s
 constexpr unsigned int kPollPauseMs = 100;
 // How long a status head that arrived in pieces may take to come whole.
 constexpr unsigned int kSplitHeadWaitMs = 50;
-// How long closing waits for the printer to finish when the port has no time
-// limit of its own (timeoutMs 0).
+// How long closing, or a drain of what the printer sent, may take when the
+// port has no time limit of its own (timeoutMs 0).
 constexpr unsigned int kUnlimitedCloseWaitMs = 1000;
 
 // Waits until `fd` reports one of `events`. `unlimited` waits for ever;
@@ -529,8 +529,15 @@ int TCPPort::getParsedStatus(VelmarPrinterStatus_2* status) {
     return 1;
 }
 
+uint64_t TCPPort::drainEndMs() const {
+    // A printer that never stops sending must not hold the caller: a drain
+    // takes what arrives within the port's time limit, then stops.
+    return quenvar::MonotonicMs() + (timeoutMs != 0 ? timeoutMs : kUnlimitedCloseWaitMs);
+}
+
 int TCPPort::drainStatusFrames() {
-    while (sock != -1 && wait_for_socket(sock, POLLIN, false, 0) == 1) {
+    const uint64_t end = drainEndMs();
+    while (sock != -1 && quenvar::MonotonicMs() < end && wait_for_socket(sock, POLLIN, false, 0) == 1) {
         VelmarPrinterStatus_2 frame;
         if (readStatusFrame(&frame) == 0) return 0;
         BuildParsedStatus(&frame);
@@ -541,7 +548,8 @@ int TCPPort::drainStatusFrames() {
 
 void TCPPort::drainDataConnection() {
     unsigned char scratch[kRawMax];
-    while (sock != -1 && wait_for_socket(sock, POLLIN, false, 0) == 1) {
+    const uint64_t end = drainEndMs();
+    while (sock != -1 && quenvar::MonotonicMs() < end && wait_for_socket(sock, POLLIN, false, 0) == 1) {
         unsigned int count = 0;
         if (readSocket(scratch, sizeof scratch, &count) == 0) return;
         if (count == 0) {

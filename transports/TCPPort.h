@@ -115,9 +115,13 @@ private:
     void releasePending();
 
     // Steps of getParsedStatus.
-    // Takes every status frame already waiting in automatic mode; 0 when a
-    // frame was broken (the connection is then closed).
+    // Takes every status frame already waiting in automatic mode, for at most
+    // the port's time limit; 0 when a frame was broken (the connection is then
+    // closed).
     int drainStatusFrames();
+    // When a drain of the data connection must stop even if the printer keeps
+    // sending: the port's time limit from now.
+    uint64_t drainEndMs() const;
     // Throws away what waits on the data connection in on-request mode.
     void drainDataConnection();
     // status: out, filled from the printer's answer on port 9101. 1 or 0.

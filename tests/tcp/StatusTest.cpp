@@ -2,7 +2,9 @@
 // data connection (9100), and requests to the status port (9101).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "TcpTestSupport.h"
 #include "emulator/NetworkPrinter.h"
@@ -109,6 +111,26 @@ TEST(TcpAutomaticStatus, NonStatusBytesWaitingFailTheCallAndTheNextReconnects) {
     EXPECT_EQ(GetParsedStatus(port.get(), &status), 1);
     EXPECT_EQ(status.offline, 1u);  // the opening status of the new connection
     EXPECT_EQ(peer.connectionCount(), 2u);
+}
+
+TEST(TcpAutomaticStatus, PrinterThatNeverStopsSendingDoesNotHoldTheStatusCall) {
+    NetworkPrinter printer;
+    printer.start();
+    OpenedPort port(printer.portName(), "9100", 200);
+    ASSERT_TRUE(port);
+    std::atomic<bool> stop{false};
+    std::thread chatter([&] {
+        const std::string frame = printer.model().statusFrame();
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!stop && std::chrono::steady_clock::now() < end) printer.model().sendRaw(frame + frame + frame);
+    });
+    Settle();
+    int result = 0;
+    const long long ms = MillisecondsOf([&] { Status(port.get(), &result); });
+    stop = true;
+    chatter.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_LT(ms, 5000);  // the drain ends by itself while frames keep coming
 }
 
 // ---------------------------------------------------------------------------
