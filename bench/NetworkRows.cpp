@@ -182,10 +182,11 @@ void bulk_write(benchmark::State& state, std::size_t chunk, std::size_t total, b
 
 // ---- status ----------------------------------------------------------------
 
-void status_automatic_library(benchmark::State& state) {
+// GetParsedStatusEx over and over on a port opened with `settings`.
+void status_library(benchmark::State& state, const Options& options, const char* settings) {
     guarded(state, [&] {
-        Printer printer(automatic_status());
-        void* port = OpenPort(printer.name().c_str(), "9100", kTimeoutMs);
+        Printer printer(options);
+        void* port = OpenPort(printer.name().c_str(), settings, kTimeoutMs);
         if (port == nullptr) return state.SkipWithError("cannot open the port");
         VelmarPrinterStatus_2 status;
         for (auto _ : state) {
@@ -198,6 +199,8 @@ void status_automatic_library(benchmark::State& state) {
         ClosePort(port);
     });
 }
+
+void status_automatic_library(benchmark::State& state) { status_library(state, automatic_status(), "9100"); }
 
 void status_automatic_baseline(benchmark::State& state) {
     guarded(state, [&] {
@@ -216,21 +219,7 @@ void status_automatic_baseline(benchmark::State& state) {
     });
 }
 
-void status_on_request_library(benchmark::State& state) {
-    guarded(state, [&] {
-        Printer printer(status_on_request());
-        void* port = OpenPort(printer.name().c_str(), "9101", kTimeoutMs);
-        if (port == nullptr) return state.SkipWithError("cannot open the port");
-        VelmarPrinterStatus_2 status;
-        for (auto _ : state) {
-            if (GetParsedStatusEx(port, &status, 2) != 1) {
-                state.SkipWithError("status failed");
-                break;
-            }
-        }
-        ClosePort(port);
-    });
-}
+void status_on_request_library(benchmark::State& state) { status_library(state, status_on_request(), "9101"); }
 
 void status_on_request_baseline(benchmark::State& state) {
     guarded(state, [&] {
