@@ -1,7 +1,8 @@
 // What a network printer sends on its data connection, fuzzed: a peer on a
 // loopback address plays the printer, opens with a status frame and then
 // sends the input; the port must take it apart without reading past a frame,
-// losing its footing or hanging. The first input byte picks the read size.
+// losing its footing or hanging. The first input byte picks the read size and whether the status is
+// taken first.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -85,6 +86,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // "9100": status comes on the data connection; "a": no keep-alive set-up.
     void* port = OpenPort(("TCP:" + printer.address).c_str(), "9100a", 50);
     if (port != nullptr) {
+        // Bit 7 of the first byte: take the status first (the drain reads
+        // whatever waits as status frames), else read the stream as data.
+        VelmarPrinterStatus_2 status;
+        if ((data[0] & 0x80) && GetParsedStatusEx(port, &status, 2) == 1 && status.rawLength > sizeof status.raw)
+            __builtin_trap();
         unsigned char buffer[64];
         unsigned int read = 0;
         // Each successful read moves at least one byte or one frame, so the
@@ -93,8 +99,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (ReadPort(port, buffer, readSize, &read) == 0) break;
             if (read > readSize) __builtin_trap();
         }
-        VelmarPrinterStatus_2 status;
-        if (GetParsedStatusEx(port, &status, 2) == 1 && status.rawLength > sizeof status.raw) __builtin_trap();
         ClosePort(port);
     }
     peer.join();
