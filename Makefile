@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 
-.PHONY: all deps build test test-sanitize demo bench clean
+.PHONY: all deps build test test-sanitize demo bench format clean
 
 all: build
 
@@ -33,6 +33,10 @@ demo: build
 
 bench: build
 	$(BUILD)/bench/run-bench
+
+# Lays every C and C++ source out as .clang-format says (the tests check it).
+format:
+	scripts/check-format --fix
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD)

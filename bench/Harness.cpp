@@ -75,12 +75,14 @@ public:
             const double iterations = run.iterations > 0 ? static_cast<double>(run.iterations) : 1.0;
             sample.realSeconds = run.real_accumulated_time / iterations;
             sample.cpuSeconds = run.cpu_accumulated_time / iterations;
-            for (const auto& counter : run.counters) sample.counters[counter.first] = counter.second.value;
+            for (const auto& counter : run.counters)
+                sample.counters[counter.first] = counter.second.value;
             if (run.error_occurred) sample.error = run.error_message.empty() ? "failed" : run.error_message;
             (*samples_)[run.run_name.function_name].push_back(sample);
             if (verbose_) {
                 *progress_ << run.run_name.function_name << " " << sample.realSeconds << " s";
-                for (const auto& counter : sample.counters) *progress_ << " " << counter.first << "=" << counter.second;
+                for (const auto& counter : sample.counters)
+                    *progress_ << " " << counter.first << "=" << counter.second;
                 *progress_ << (sample.error.empty() ? "" : " error: " + sample.error) << "\n";
             } else {
                 *progress_ << (sample.error.empty() ? "." : "E") << std::flush;
@@ -134,24 +136,24 @@ std::vector<double> Pick(const Probe& probe, const std::vector<Sample>& samples)
     for (const Sample& sample : samples) {
         if (!sample.error.empty()) continue;
         switch (probe.quantity) {
-            case Quantity::RealTime:
-                values.push_back(sample.realSeconds);
-                break;
-            case Quantity::CpuTime:
-                values.push_back(sample.cpuSeconds);
-                break;
-            case Quantity::Counter: {
-                const auto found = sample.counters.find(probe.counter);
-                if (found != sample.counters.end()) values.push_back(found->second);
-                break;
-            }
+        case Quantity::RealTime:
+            values.push_back(sample.realSeconds);
+            break;
+        case Quantity::CpuTime:
+            values.push_back(sample.cpuSeconds);
+            break;
+        case Quantity::Counter: {
+            const auto found = sample.counters.find(probe.counter);
+            if (found != sample.counters.end()) values.push_back(found->second);
+            break;
+        }
         }
     }
     return values;
 }
 
-void RunPaired(benchmark::State& state, const std::function<double()>& baseline,
-               const std::function<double()>& library, double work) {
+void RunPaired(benchmark::State& state, const std::function<double()>& baseline, const std::function<double()>& library,
+               double work) {
     std::vector<double> timeRatios, rateRatios;
     double baselineSeconds = 0, librarySeconds = 0;
     bool libraryFirst = false;
@@ -197,8 +199,8 @@ Row PairedTimeRow(const std::string& figure, const std::string& baseline, const 
 
 Row PairedRateRow(const std::string& figure, const std::string& baseline, const std::string& benchmark, Goal goal,
                   double target, double scale, const std::string& unit) {
-    Row row(figure, baseline, CounterOf(benchmark, "baseline_rate"), CounterOf(benchmark, "library_rate"), goal,
-            target, scale, unit);
+    Row row(figure, baseline, CounterOf(benchmark, "baseline_rate"), CounterOf(benchmark, "library_rate"), goal, target,
+            scale, unit);
     row.figureProbe = CounterOf(benchmark, "rate_ratio");
     return row;
 }
@@ -208,8 +210,9 @@ Suite::Suite(Config config) : config_(config) {}
 benchmark::internal::Benchmark* Suite::add(const std::string& name, std::function<void(benchmark::State&)> fn,
                                            bool manualTime, double repetitionFactor) {
     benchmark::internal::Benchmark* added =
-        benchmark::RegisterBenchmark(name.c_str(), [fn = std::move(fn)](benchmark::State& state) { fn(state); })
-            ->Repetitions(repetitionsFor(repetitionFactor));
+        benchmark::RegisterBenchmark(name.c_str(), [fn = std::move(fn)](benchmark::State& state) {
+            fn(state);
+        })->Repetitions(repetitionsFor(repetitionFactor));
     // The network benchmarks mostly wait: their CPU time says nothing about
     // how many iterations fill the minimum time.
     return manualTime ? added->UseManualTime() : added->UseRealTime();
@@ -255,8 +258,8 @@ int Suite::report(const std::map<std::string, std::vector<Sample>>& samples, std
             verdict.error = error;
         }
         // A benchmark left out by a filter is not a failure of the library.
-        const bool filteredOut = samples.count(row.baselineProbe.benchmark) == 0 &&
-                                 samples.count(row.libraryProbe.benchmark) == 0;
+        const bool filteredOut =
+            samples.count(row.baselineProbe.benchmark) == 0 && samples.count(row.libraryProbe.benchmark) == 0;
         if (filteredOut) continue;
         allMeasured = allMeasured && verdict.measured;
         if (row.judged) allPass = allPass && verdict.measured && verdict.pass;
@@ -272,7 +275,8 @@ int Suite::report(const std::map<std::string, std::vector<Sample>>& samples, std
 
     std::vector<std::size_t> width(table.front().size(), 0);
     for (const auto& line : table)
-        for (std::size_t i = 0; i < line.size(); ++i) width[i] = std::max(width[i], line[i].size());
+        for (std::size_t i = 0; i < line.size(); ++i)
+            width[i] = std::max(width[i], line[i].size());
     for (std::size_t l = 0; l < table.size(); ++l) {
         std::string text;
         for (std::size_t i = 0; i < table[l].size(); ++i) {
@@ -284,7 +288,8 @@ int Suite::report(const std::map<std::string, std::vector<Sample>>& samples, std
     }
     out << "medians over repetitions (" << (config_.smoke ? 1 : config_.repetitions)
         << " per side unless a row needs more or fewer), interleaved; +- is half the interquartile range\n";
-    for (const std::string& note : notes) out << note << "\n";
+    for (const std::string& note : notes)
+        out << note << "\n";
     if (config_.smoke) return allMeasured ? 0 : 1;
     return allPass ? 0 : 1;
 }

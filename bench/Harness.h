@@ -37,7 +37,7 @@ enum class Quantity {
 struct Probe {
     std::string benchmark;  // name given to Suite::add
     Quantity quantity = Quantity::RealTime;
-    std::string counter;    // for Quantity::Counter
+    std::string counter;  // for Quantity::Counter
 };
 
 Probe RealTime(const std::string& benchmark);
@@ -60,12 +60,12 @@ struct Row {
           scale(scale),
           unit(std::move(unit)) {}
 
-    std::string figure;     // what is measured
-    std::string baseline;   // what it is measured against
+    std::string figure;    // what is measured
+    std::string baseline;  // what it is measured against
     Probe baselineProbe;
     Probe libraryProbe;
     Goal goal = Goal::AtMost;
-    double target = 1.0;    // bound on the row's figure
+    double target = 1.0;  // bound on the row's figure
     // How the two medians are shown: value x scale, followed by unit.
     double scale = 1.0;
     std::string unit;
@@ -114,8 +114,8 @@ Verdict Judge(const Row& row, const Summary& baseline, const Summary& library, c
 // seconds), time_ratio (median over the pairs of library / baseline) and, for
 // `work` above 0 (bytes, say), baseline_rate, library_rate (work per second)
 // and rate_ratio (median of baseline / library seconds).
-void RunPaired(benchmark::State& state, const std::function<double()>& baseline,
-               const std::function<double()>& library, double work = 0);
+void RunPaired(benchmark::State& state, const std::function<double()>& baseline, const std::function<double()>& library,
+               double work = 0);
 
 // Rows over a RunPaired benchmark: times (library / baseline) and rates
 // (library / baseline throughput).

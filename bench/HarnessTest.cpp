@@ -36,8 +36,7 @@ Row time_row(double target) {
     return Row("status", "select", bench::RealTime("base"), bench::RealTime("lib"), Goal::AtMost, target, 1e6, "us");
 }
 
-std::string report(const bench::Suite& suite, const std::map<std::string, std::vector<Sample>>& samples,
-                   int* status) {
+std::string report(const bench::Suite& suite, const std::map<std::string, std::vector<Sample>>& samples, int* status) {
     std::ostringstream out;
     *status = suite.report(samples, out);
     return out.str();
@@ -69,8 +68,7 @@ TEST(Judge, TimesAreBoundFromAboveAndThroughputFromBelow) {
     EXPECT_FALSE(bench::Judge(time_row(1.2), base, slower).pass);
     EXPECT_DOUBLE_EQ(bench::Judge(time_row(1.2), base, slower).figure, 1.5);
 
-    Row throughput("write", "send", bench::Throughput("base"), bench::Throughput("lib"), Goal::AtLeast, 0.97, 1,
-                   "B/s");
+    Row throughput("write", "send", bench::Throughput("base"), bench::Throughput("lib"), Goal::AtLeast, 0.97, 1, "B/s");
     EXPECT_TRUE(bench::Judge(throughput, base, Summarise({9.8})).pass);
     EXPECT_FALSE(bench::Judge(throughput, base, faster).pass);
     // Exactly on the target passes, for either goal.
@@ -79,8 +77,8 @@ TEST(Judge, TimesAreBoundFromAboveAndThroughputFromBelow) {
 }
 
 TEST(Judge, OwnFigureReplacesTheRatio) {
-    Row resident("ports", "before", bench::CounterOf("r", "before"), bench::CounterOf("r", "after"), Goal::AtMost,
-                 16, 1, "KiB");
+    Row resident("ports", "before", bench::CounterOf("r", "before"), bench::CounterOf("r", "after"), Goal::AtMost, 16,
+                 1, "KiB");
     resident.figureOf = [](double before, double after) { return (after - before) / 4; };
     const bench::Verdict verdict = bench::Judge(resident, Summarise({1000}), Summarise({1080}));
     EXPECT_TRUE(verdict.measured);
@@ -166,7 +164,8 @@ TEST(Report, PairedRowsAreJudgedOnTheRatiosOfTheirPairs) {
     // says the library kept up, and that is what counts.
     report(suite, {{"pair", {repetition(100, 95, 0.99), repetition(120, 95, 0.98), repetition(80, 96, 1.0)}}}, &status);
     EXPECT_EQ(status, 0);
-    report(suite, {{"pair", {repetition(100, 99, 0.96), repetition(100, 99, 0.95), repetition(100, 99, 0.99)}}}, &status);
+    report(suite, {{"pair", {repetition(100, 99, 0.96), repetition(100, 99, 0.95), repetition(100, 99, 0.99)}}},
+           &status);
     EXPECT_EQ(status, 1);
 }
 
@@ -199,13 +198,23 @@ TEST(Suite, RunsPairedSidesInAlternatingOrderAndJudgesTheirRatio) {
     config.repetitions = 3;
     bench::Suite suite(config);
     std::string order;
-    suite.add(
-             "paired",
-             [&order](benchmark::State& state) {
-                 bench::RunPaired(
-                     state, [&order] { order += 'b'; return 0.001; }, [&order] { order += 'l'; return 0.003; }, 64);
-             },
-             true)
+    suite
+        .add(
+            "paired",
+            [&order](benchmark::State& state) {
+                bench::RunPaired(
+                    state,
+                    [&order] {
+                        order += 'b';
+                        return 0.001;
+                    },
+                    [&order] {
+                        order += 'l';
+                        return 0.003;
+                    },
+                    64);
+            },
+            true)
         ->Iterations(2);
     suite.row(bench::PairedTimeRow("status", "select", "paired", Goal::AtMost, 2.0, 1e3, "ms"));
     std::ostringstream out, progress;

@@ -228,7 +228,8 @@ void status_on_request_baseline(benchmark::State& state) {
         unsigned char reply[256];
         for (auto _ : state) {
             const int fd = PlainConnect(printer.address(), kStatusPort);
-            const bool ok = fd >= 0 && send(fd, &request, 1, MSG_NOSIGNAL) == 1 && recv(fd, reply, sizeof reply, 0) >= 7;
+            const bool ok =
+                fd >= 0 && send(fd, &request, 1, MSG_NOSIGNAL) == 1 && recv(fd, reply, sizeof reply, 0) >= 7;
             if (fd >= 0) close(fd);
             if (!ok) {
                 state.SkipWithError("no status reply");
@@ -279,8 +280,7 @@ void close_in_order(int fd) {
     shutdown(fd, SHUT_WR);
     unsigned char scratch[256];
     pollfd p{fd, POLLIN, 0};
-    while (poll(&p, 1, static_cast<int>(kTimeoutMs)) == 1 && recv(fd, scratch, sizeof scratch, 0) > 0) {
-    }
+    while (poll(&p, 1, static_cast<int>(kTimeoutMs)) == 1 && recv(fd, scratch, sizeof scratch, 0) > 0) {}
     close(fd);
 }
 
@@ -332,11 +332,11 @@ void slow_printer_wait(benchmark::State& state, double seconds) {
         VelmarPrinterStatus_2 status;
         double wall = 0, cpu = 0;
         for (auto _ : state) {
-            const bool begun = BeginCheckedBlockEx(port, &status, 2) == 1 && status.offline == 0 &&
-                               send_in_calls(job.size(), job.size(), job.data(),
-                                             [port](const unsigned char* d, std::size_t n) {
-                                                 return write_port_once(port, d, n);
-                                             }) == 1;
+            const bool begun =
+                BeginCheckedBlockEx(port, &status, 2) == 1 && status.offline == 0 &&
+                send_in_calls(job.size(), job.size(), job.data(), [port](const unsigned char* d, std::size_t n) {
+                    return write_port_once(port, d, n);
+                }) == 1;
             const double wallStart = WallSeconds(), cpuStart = ThreadCpuSeconds();
             const bool ended = begun && EndCheckedBlockEx(port, &status, 2) == 1 && status.offline == 0;
             const double wallTaken = WallSeconds() - wallStart;
@@ -406,17 +406,22 @@ void AddNetworkRows(Suite& suite) {
         const std::string name = "tcp/bulk/" + std::to_string(chunk);
         // Large calls run at the printer's own intake speed, which wanders
         // with its memory growing: more repetitions, as they are quick.
-        suite.add(name, [=](benchmark::State& s) { bulk_write(s, chunk, bulk); }, true, chunk > 64 ? 3 : 1)
+        suite
+            .add(
+                name, [=](benchmark::State& s) { bulk_write(s, chunk, bulk); }, true, chunk > 64 ? 3 : 1)
             ->Iterations(2);
         suite.row(PairedRateRow("WritePort " + bulkText + " in " + size + " calls", "blocking send loop, same options",
                                 name, Goal::AtLeast, 0.97, mib, "MiB/s"));
     }
     // The floor of the smallest calls: a plain send behind one exported call
     // and one virtual call, as every call through a port handle must go.
-    suite.add("tcp/bulk/64/layered", [=](benchmark::State& s) { bulk_write(s, 64, bulk, true); }, true)->Iterations(2);
-    Row layered = PairedRateRow("send " + bulkText + " in 64 B calls via entry + virtual call",
-                                "blocking send loop, same options", "tcp/bulk/64/layered", Goal::AtLeast, 0.97, mib,
-                                "MiB/s");
+    suite
+        .add(
+            "tcp/bulk/64/layered", [=](benchmark::State& s) { bulk_write(s, 64, bulk, true); }, true)
+        ->Iterations(2);
+    Row layered =
+        PairedRateRow("send " + bulkText + " in 64 B calls via entry + virtual call",
+                      "blocking send loop, same options", "tcp/bulk/64/layered", Goal::AtLeast, 0.97, mib, "MiB/s");
     layered.judged = false;
     layered.note = "no library code at all, only the layering any port handle implies; the floor for the 64 B row";
     suite.row(layered);
@@ -437,7 +442,9 @@ void AddNetworkRows(Suite& suite) {
                RealTime("tcp/checkedjob/library"), Goal::AtMost, 1.05, 1e3, "ms"});
 
     const int openings = smoke ? 4 : 200;
-    suite.add("tcp/open9100", [](benchmark::State& s) { open_port(s, "9100", false, false); }, true)
+    suite
+        .add(
+            "tcp/open9100", [](benchmark::State& s) { open_port(s, "9100", false, false); }, true)
         ->Iterations(openings);
     Row openPlain = PairedTimeRow("OpenPort \"9100\"", "plain connect", "tcp/open9100", Goal::AtMost, 1.5, 1e6, "us");
     openPlain.judged = false;
@@ -445,31 +452,50 @@ void AddNetworkRows(Suite& suite) {
         "in mode 9100 the port is open only once the printer's opening status has come, which a plain connect "
         "never waits for; the row below, with that status read, is the floor and is judged";
     suite.row(openPlain);
-    suite.add("tcp/open9100status", [](benchmark::State& s) { open_port(s, "9100", false, true); }, true)
+    suite
+        .add(
+            "tcp/open9100status", [](benchmark::State& s) { open_port(s, "9100", false, true); }, true)
         ->Iterations(openings);
-    suite.row(PairedTimeRow("OpenPort \"9100\"", "plain connect + opening status", "tcp/open9100status",
-                            Goal::AtMost, 1.5, 1e6, "us"));
-    suite.add("tcp/opendiscovery", [](benchmark::State& s) { open_port(s, "", true, false); }, true)
+    suite.row(PairedTimeRow("OpenPort \"9100\"", "plain connect + opening status", "tcp/open9100status", Goal::AtMost,
+                            1.5, 1e6, "us"));
+    suite
+        .add(
+            "tcp/opendiscovery", [](benchmark::State& s) { open_port(s, "", true, false); }, true)
         ->Iterations(openings);
     suite.row(PairedTimeRow("OpenPort, discovery answered", "plain connect + UDP round trip", "tcp/opendiscovery",
                             Goal::AtMost, 1.5, 1e6, "us"));
 
     const double wait = smoke ? 0.125 : 2.0;
     // Each repetition waits the whole time: fewer of them.
-    suite.add("tcp/slowprinter", [=](benchmark::State& s) { slow_printer_wait(s, wait); }, true, 3.0 / 7)
+    suite
+        .add(
+            "tcp/slowprinter", [=](benchmark::State& s) { slow_printer_wait(s, wait); }, true, 3.0 / 7)
         ->Iterations(1);
-    Row cpu{"CPU in EndCheckedBlock, slow printer", "wall time of the wait", CounterOf("tcp/slowprinter", "wall_s"),
-            CounterOf("tcp/slowprinter", "cpu_s"), Goal::AtMost, 0.01, 1e3, "ms"};
+    Row cpu{"CPU in EndCheckedBlock, slow printer",
+            "wall time of the wait",
+            CounterOf("tcp/slowprinter", "wall_s"),
+            CounterOf("tcp/slowprinter", "cpu_s"),
+            Goal::AtMost,
+            0.01,
+            1e3,
+            "ms"};
     cpu.figureScale = 100;
     cpu.figureUnit = "%";
     suite.row(cpu);
 
     const int ports = smoke ? 8 : 256;
-    suite.add("tcp/resident", [=](benchmark::State& s) { resident_per_port(s, ports); }, false, 3.0 / 7)
+    suite
+        .add(
+            "tcp/resident", [=](benchmark::State& s) { resident_per_port(s, ports); }, false, 3.0 / 7)
         ->Iterations(1);
-    Row resident{std::to_string(ports) + " ports open at once", "resident memory before",
-                 CounterOf("tcp/resident", "before"), CounterOf("tcp/resident", "after"), Goal::AtMost, 16.0,
-                 1.0 / 1024, "KiB"};
+    Row resident{std::to_string(ports) + " ports open at once",
+                 "resident memory before",
+                 CounterOf("tcp/resident", "before"),
+                 CounterOf("tcp/resident", "after"),
+                 Goal::AtMost,
+                 16.0,
+                 1.0 / 1024,
+                 "KiB"};
     resident.figureOf = [ports](double before, double after) { return (after - before) / 1024 / ports; };
     resident.figureUnit = " KiB/port";
     suite.row(resident);

@@ -26,7 +26,8 @@ struct Pair {
 TEST(PlainSocket, SendAllAndReceiveExactlyMoveEveryByteInOrder) {
     Pair pair;
     std::vector<unsigned char> sent(300000);
-    for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<unsigned char>(i * 7);
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<unsigned char>(i * 7);
     std::vector<unsigned char> received(sent.size());
     // More than the socket holds at once: both loops must go on after partial transfers.
     std::thread reader([&] { EXPECT_EQ(bench::ReceiveExactly(pair.fds[1], received.data(), received.size()), 1); });

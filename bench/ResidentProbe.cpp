@@ -28,7 +28,8 @@ int RunResidentProbe(const std::string& settings, const std::vector<std::string>
     }
     const std::size_t after = ResidentBytes();
     const bool all = ports.size() == addresses.size();
-    for (void* port : ports) ClosePort(port);
+    for (void* port : ports)
+        ClosePort(port);
     if (!all) return 1;
     std::printf("%zu %zu\n", before, after);
     return 0;

@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
     flags.push_back("--benchmark_min_time=" + std::string(config.smoke ? "0.01" : "0.2"));
     flags.insert(flags.end(), passed.begin(), passed.end());  // the caller's flags win
     std::vector<char*> pointers;
-    for (std::string& flag : flags) pointers.push_back(flag.data());
+    for (std::string& flag : flags)
+        pointers.push_back(flag.data());
     int count = static_cast<int>(pointers.size());
     benchmark::Initialize(&count, pointers.data());
     if (benchmark::ReportUnrecognizedArguments(count, pointers.data())) return 2;

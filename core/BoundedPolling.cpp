@@ -15,8 +15,7 @@ uint64_t MonotonicMs() {
 
 void PauseMs(unsigned int ms) {
     timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {}
 }
 
 CheckedBlockDeadline::CheckedBlockDeadline(unsigned int timeoutMs)

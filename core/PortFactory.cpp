@@ -23,8 +23,7 @@ constexpr Transport transport() {
 // The order matters: USB vendor route, USB printer class, network, serial,
 // parallel. A transport not built yet is simply absent from the table.
 constexpr Transport kTransports[] = {
-    transport<TCPPort>(),
-    {nullptr, nullptr},  // end of table
+    transport<TCPPort>(), {nullptr, nullptr},  // end of table
 };
 
 }  // namespace

@@ -43,8 +43,7 @@ QUENVAR_API void* OpenPort(const char* portName, const char* portSettings, unsig
 QUENVAR_API int ClosePort(void* port) {
     try {
         delete asPort(port);
-    } catch (...) {
-    }
+    } catch (...) {}
     return 1;
 }
 

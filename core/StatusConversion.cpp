@@ -13,9 +13,8 @@ struct FieldPlacement {
     long version1Offset;
 };
 
-#define QUENVAR_FIELD(name, v0, v1)                                                         \
-    FieldPlacement{offsetof(VelmarPrinterStatus_2, name), sizeof(VelmarPrinterStatus_2::name), \
-                   v0, v1}
+#define QUENVAR_FIELD(name, v0, v1) \
+    FieldPlacement { offsetof(VelmarPrinterStatus_2, name), sizeof(VelmarPrinterStatus_2::name), v0, v1 }
 #define QUENVAR_IN_V0(name) static_cast<long>(offsetof(VelmarPrinterStatus_0, name))
 #define QUENVAR_IN_V1(name) static_cast<long>(offsetof(VelmarPrinterStatus_1, name))
 #define QUENVAR_BOTH(name) QUENVAR_FIELD(name, QUENVAR_IN_V0(name), QUENVAR_IN_V1(name))
@@ -61,8 +60,7 @@ const FieldPlacement kFieldPlacements[] = {
 #undef QUENVAR_IN_V0
 #undef QUENVAR_FIELD
 
-void copyFieldByField(const VelmarPrinterStatus_2* status, unsigned char* out, bool version1,
-                      size_t rawOffset) {
+void copyFieldByField(const VelmarPrinterStatus_2* status, unsigned char* out, bool version1, size_t rawOffset) {
     const unsigned char* record = reinterpret_cast<const unsigned char*>(status);
     for (const FieldPlacement& field : kFieldPlacements) {
         const long target = version1 ? field.version1Offset : field.version0Offset;

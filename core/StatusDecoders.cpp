@@ -59,16 +59,26 @@ int CalculateStatusLength(unsigned char header) {
     // Bit 0 set, bits 4, 6 and 7 clear; bit 5 adds 8 to the length in bits 3..1.
     // Only the nine headers a printer sends are accepted.
     switch (header) {
-    case 0x0F: return 7;
-    case 0x21: return 8;
-    case 0x23: return 9;
-    case 0x25: return 10;
-    case 0x27: return 11;
-    case 0x29: return 12;
-    case 0x2B: return 13;
-    case 0x2D: return 14;
-    case 0x2F: return 15;
-    default: return 0;
+    case 0x0F:
+        return 7;
+    case 0x21:
+        return 8;
+    case 0x23:
+        return 9;
+    case 0x25:
+        return 10;
+    case 0x27:
+        return 11;
+    case 0x29:
+        return 12;
+    case 0x2B:
+        return 13;
+    case 0x2D:
+        return 14;
+    case 0x2F:
+        return 15;
+    default:
+        return 0;
     }
 }
 

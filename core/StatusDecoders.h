@@ -17,4 +17,3 @@ int CalculateStatusLength(unsigned char header);
 // `coverOpen`, `receiptPaperEmpty` and `receiptPaperNearEmptyInner` and returns
 // 1; otherwise leaves `*status` untouched and returns 0.
 int checkEscposAsbStatus(VelmarPrinterStatus_2* status, unsigned char* data, unsigned int length);
-

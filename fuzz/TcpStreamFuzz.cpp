@@ -70,8 +70,7 @@ void playPrinter(int listener, const uint8_t* data, size_t size) {
     sendAll(connection, data, size);
     shutdown(connection, SHUT_WR);
     char sink[256];
-    while (recv(connection, sink, sizeof sink, 0) > 0) {
-    }
+    while (recv(connection, sink, sizeof sink, 0) > 0) {}
     close(connection);
 }
 
@@ -104,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     peer.join();
     // Connections the port opened again after the printer closed its side
     // wait in the backlog; they must not meet the next input.
-    for (int stale; (stale = accept(printer.listener, nullptr, nullptr)) >= 0;) close(stale);
+    for (int stale; (stale = accept(printer.listener, nullptr, nullptr)) >= 0;)
+        close(stale);
     return 0;
 }

@@ -59,10 +59,12 @@ typedef void* QuenvarPort;
  */
 #define QUENVAR_CHECKED_BLOCK_TIMEOUT_FACTOR 10u
 #define QUENVAR_CHECKED_BLOCK_MIN_BOUND_MS 1000u
-#define QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs)                                            \
+/* clang-format off */
+#define QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs)                                                     \
     ((uint64_t)(timeoutMs) * QUENVAR_CHECKED_BLOCK_TIMEOUT_FACTOR > QUENVAR_CHECKED_BLOCK_MIN_BOUND_MS \
-         ? (uint64_t)(timeoutMs) * QUENVAR_CHECKED_BLOCK_TIMEOUT_FACTOR                       \
+         ? (uint64_t)(timeoutMs) * QUENVAR_CHECKED_BLOCK_TIMEOUT_FACTOR                                \
          : (uint64_t)QUENVAR_CHECKED_BLOCK_MIN_BOUND_MS)
+/* clang-format on */
 
 /* ---------------------------------------------------------------------------
  * Printer status structures
@@ -99,7 +101,7 @@ typedef struct VelmarPrinterStatus_0 {
     uint32_t etbAvailable;
     uint8_t etbCounter;
     uint8_t presenterState;
-    uint8_t padding[2];
+    uint8_t padding[2]; /* not used */
     uint32_t rawLength;
     uint8_t raw[64];
 } VelmarPrinterStatus_0;
@@ -133,7 +135,7 @@ typedef struct VelmarPrinterStatus_1 {
     uint32_t etbAvailable;
     uint8_t etbCounter;
     uint8_t presenterState;
-    uint8_t padding[2];
+    uint8_t padding[2]; /* not used */
     uint32_t rawLength;
     uint8_t raw[64];
 } VelmarPrinterStatus_1;
@@ -169,7 +171,7 @@ typedef struct VelmarPrinterStatus_2 {
     uint32_t etbAvailable;               /* etbCounter holds a value the printer reported */
     uint8_t etbCounter;                  /* ETB counter, 0 to 31 */
     uint8_t presenterState;              /* presenter state, 0 to 7 */
-    uint8_t padding[2];
+    uint8_t padding[2];                  /* not used */
     uint32_t rawLength;                  /* number of valid bytes in raw */
     uint8_t raw[64];                     /* the status bytes as received */
 } VelmarPrinterStatus_2;
@@ -183,8 +185,7 @@ typedef struct VelmarPrinterStatus_2 {
 #define QUENVAR_STATIC_ASSERT(cond, name) typedef char quenvar_assert_##name[(cond) ? 1 : -1]
 #endif
 
-#define QUENVAR_PIN(type, field, off) \
-    QUENVAR_STATIC_ASSERT(offsetof(type, field) == (off), type##_##field##_offset)
+#define QUENVAR_PIN(type, field, off) QUENVAR_STATIC_ASSERT(offsetof(type, field) == (off), type##_##field##_offset)
 
 QUENVAR_STATIC_ASSERT(sizeof(VelmarPrinterStatus_0) == 140, VelmarPrinterStatus_0_size);
 QUENVAR_STATIC_ASSERT(sizeof(VelmarPrinterStatus_1) == 172, VelmarPrinterStatus_1_size);

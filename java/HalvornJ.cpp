@@ -153,7 +153,8 @@ void cachePrinterStatusFields(JNIEnv* env, jobject status) {
     if (globalClass == nullptr) return;
 
     g_VelmarPrinterStatus_FID_Cache.statusClass = globalClass;
-    for (std::size_t i = 0; i < kFieldCount; ++i) g_VelmarPrinterStatus_FID_Cache.fieldIds[i] = fieldIds[i];
+    for (std::size_t i = 0; i < kFieldCount; ++i)
+        g_VelmarPrinterStatus_FID_Cache.fieldIds[i] = fieldIds[i];
     g_VelmarPrinterStatus_FID_Cache.filled.store(true, std::memory_order_release);
 }
 
@@ -175,7 +176,7 @@ void setPrinterStatusFields(JNIEnv* env, jobject status, VelmarPrinterStatus_2* 
     // they would write at the wrong places.
     if (!env->IsInstanceOf(status, cache.statusClass)) {
         throw_java(env, "java/lang/IllegalArgumentException",
-                  "status objects must all be of the class of the first one written");
+                   "status objects must all be of the class of the first one written");
         return;
     }
 
@@ -191,7 +192,7 @@ void setPrinterStatusFields(JNIEnv* env, jobject status, VelmarPrinterStatus_2* 
     if (static_cast<std::uint32_t>(env->GetArrayLength(raw)) < rawLength) {
         env->DeleteLocalRef(raw);
         throw_java(env, "java/lang/ArrayIndexOutOfBoundsException",
-                  "status object's raw array is shorter than the printer's status");
+                   "status object's raw array is shorter than the printer's status");
         return;
     }
 
@@ -257,13 +258,11 @@ jint status_method(JNIEnv* env, jlong portHandle, jobject status, StatusFunction
 
 }  // namespace
 
-HALVORN_EXPORT jlong JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeOpenPort(JNIEnv* env, jclass,
-                                                                                 jstring portName,
-                                                                                 jstring portSettings,
-                                                                                 jint timeout) {
+HALVORN_EXPORT jlong JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeOpenPort(JNIEnv* env, jclass, jstring portName,
+                                                                                 jstring portSettings, jint timeout) {
     if (portName == nullptr || portSettings == nullptr) {
         throw_java(env, "java/lang/NullPointerException",
-                  portName == nullptr ? "portName is null" : "portSettings is null");
+                   portName == nullptr ? "portName is null" : "portSettings is null");
         return 0;
     }
 
@@ -280,39 +279,37 @@ HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeClosePort
     return ClosePort(as_handle(portHandle));
 }
 
-HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeReadPort(JNIEnv* env, jclass,
-                                                                               jlong portHandle, jbyteArray buf,
-                                                                               jint offset, jint size,
-                                                                               jintArray count) {
+HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeReadPort(JNIEnv* env, jclass, jlong portHandle,
+                                                                                jbyteArray buf, jint offset, jint size,
+                                                                                jintArray count) {
     return pinned_transfer(env, buf, offset, size, count, [&](unsigned char* at, unsigned int n, unsigned int* done) {
         return ReadPort(as_handle(portHandle), at, n, done);
     });
 }
 
-HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeWritePort(JNIEnv* env, jclass,
-                                                                                jlong portHandle, jbyteArray buf,
-                                                                                jint offset, jint size,
-                                                                                jintArray count) {
+HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeWritePort(JNIEnv* env, jclass, jlong portHandle,
+                                                                                 jbyteArray buf, jint offset, jint size,
+                                                                                 jintArray count) {
     return pinned_transfer(env, buf, offset, size, count, [&](unsigned char* at, unsigned int n, unsigned int* done) {
         return WritePort(as_handle(portHandle), at, n, done);
     });
 }
 
 HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeGetParsedStatus(JNIEnv* env, jclass,
-                                                                                      jlong portHandle,
-                                                                                      jobject status) {
+                                                                                       jlong portHandle,
+                                                                                       jobject status) {
     return status_method(env, portHandle, status, GetParsedStatusEx);
 }
 
 HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeBeginCheckedBlock(JNIEnv* env, jclass,
-                                                                                        jlong portHandle,
-                                                                                        jobject status) {
+                                                                                         jlong portHandle,
+                                                                                         jobject status) {
     return status_method(env, portHandle, status, BeginCheckedBlockEx);
 }
 
 HALVORN_EXPORT jint JNICALL Java_com_velmarworks_halvorn_Quenvar_nativeEndCheckedBlock(JNIEnv* env, jclass,
-                                                                                      jlong portHandle,
-                                                                                      jobject status) {
+                                                                                       jlong portHandle,
+                                                                                       jobject status) {
     return status_method(env, portHandle, status, EndCheckedBlockEx);
 }
 

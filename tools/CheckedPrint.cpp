@@ -15,91 +15,92 @@ constexpr std::size_t kSliceBytes = 64 * 1024;
 constexpr int kMaxTransfersWithoutProgress = 3;
 
 uint64_t elapsedMs(std::chrono::steady_clock::time_point since) {
-  return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
 }
 
 // Why a job command came back with the printer offline.
 std::string notConfirmedReason(const VelmarPrinterStatus_2& status, uint64_t elapsed, unsigned timeoutMs) {
-  std::vector<std::string> conditions = statusConditions(status);
-  conditions.erase(std::remove(conditions.begin(), conditions.end(), "offline"), conditions.end());
-  if (!conditions.empty()) {
-    std::string words;
-    for (const std::string& c : conditions) words += (words.empty() ? "" : ", ") + c;
-    return "printer offline: " + words;
-  }
-  const uint64_t bound = QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs);
-  if (elapsed + 50 >= bound) return "no answer from the printer within " + std::to_string(bound) + " ms";
-  return "printer offline, or the connection to it was lost";
+    std::vector<std::string> conditions = statusConditions(status);
+    conditions.erase(std::remove(conditions.begin(), conditions.end(), "offline"), conditions.end());
+    if (!conditions.empty()) {
+        std::string words;
+        for (const std::string& c : conditions)
+            words += (words.empty() ? "" : ", ") + c;
+        return "printer offline: " + words;
+    }
+    const uint64_t bound = QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs);
+    if (elapsed + 50 >= bound) return "no answer from the printer within " + std::to_string(bound) + " ms";
+    return "printer offline, or the connection to it was lost";
 }
 
 // Runs one checked-block command; on failure fills `outcome` with its exit
 // code and words and returns false.
 bool jobCommandSucceeded(int (*command)(void*, void*, unsigned int), void* port, unsigned timeoutMs,
                          const char* offlineWords, const char* errorWords, JobOutcome* outcome) {
-  const auto start = std::chrono::steady_clock::now();
-  if (!command(port, &outcome->status, 2)) {
-    outcome->code = kExitErrorAnswer;
-    outcome->message = errorWords;
-    return false;
-  }
-  if (outcome->status.offline) {
-    outcome->code = kExitNotConfirmed;
-    outcome->message =
-        std::string(offlineWords) + ": " + notConfirmedReason(outcome->status, elapsedMs(start), timeoutMs);
-    return false;
-  }
-  return true;
+    const auto start = std::chrono::steady_clock::now();
+    if (!command(port, &outcome->status, 2)) {
+        outcome->code = kExitErrorAnswer;
+        outcome->message = errorWords;
+        return false;
+    }
+    if (outcome->status.offline) {
+        outcome->code = kExitNotConfirmed;
+        outcome->message =
+            std::string(offlineWords) + ": " + notConfirmedReason(outcome->status, elapsedMs(start), timeoutMs);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 uint64_t writeAll(void* port, const std::string& data, bool* failed, const JobProgress& progress) {
-  *failed = false;
-  uint64_t sent = 0;
-  int withoutProgress = 0;
-  while (sent < data.size()) {
-    const std::size_t slice = std::min<std::size_t>(kSliceBytes, data.size() - sent);
-    unsigned int written = 0;
-    const int ok = WritePort(port, reinterpret_cast<const unsigned char*>(data.data() + sent),
-                             static_cast<unsigned int>(slice), &written);
-    if (!ok || (written == 0 && ++withoutProgress >= kMaxTransfersWithoutProgress)) {
-      *failed = true;
-      break;
+    *failed = false;
+    uint64_t sent = 0;
+    int withoutProgress = 0;
+    while (sent < data.size()) {
+        const std::size_t slice = std::min<std::size_t>(kSliceBytes, data.size() - sent);
+        unsigned int written = 0;
+        const int ok = WritePort(port, reinterpret_cast<const unsigned char*>(data.data() + sent),
+                                 static_cast<unsigned int>(slice), &written);
+        if (!ok || (written == 0 && ++withoutProgress >= kMaxTransfersWithoutProgress)) {
+            *failed = true;
+            break;
+        }
+        if (written > 0) withoutProgress = 0;
+        sent += written;
+        if (progress) progress(sent, data.size());
     }
-    if (written > 0) withoutProgress = 0;
-    sent += written;
-    if (progress) progress(sent, data.size());
-  }
-  return sent;
+    return sent;
 }
 
 JobOutcome printJob(void* port, const std::string& data, bool checked, unsigned timeoutMs,
                     const JobProgress& progress) {
-  JobOutcome outcome;
-  if (checked && !jobCommandSucceeded(BeginCheckedBlockEx, port, timeoutMs, "job not started",
-                                      "job refused: the printer answered the job begin with an error, "
-                                      "or its status could not be read",
-                                      &outcome))
-    return outcome;
+    JobOutcome outcome;
+    if (checked && !jobCommandSucceeded(BeginCheckedBlockEx, port, timeoutMs, "job not started",
+                                        "job refused: the printer answered the job begin with an error, "
+                                        "or its status could not be read",
+                                        &outcome))
+        return outcome;
 
-  bool failed = false;
-  outcome.bytesSent = writeAll(port, data, &failed, progress);
-  if (failed) {
-    outcome.code = kExitIoFailure;
-    outcome.message = "sending failed after " + std::to_string(outcome.bytesSent) + " of " +
-                      std::to_string(data.size()) + " bytes";
-    return outcome;
-  }
-  if (!checked) {
-    outcome.message = "sent " + std::to_string(outcome.bytesSent) + " bytes (not confirmed: --no-check)";
-    return outcome;
-  }
+    bool failed = false;
+    outcome.bytesSent = writeAll(port, data, &failed, progress);
+    if (failed) {
+        outcome.code = kExitIoFailure;
+        outcome.message = "sending failed after " + std::to_string(outcome.bytesSent) + " of " +
+                          std::to_string(data.size()) + " bytes";
+        return outcome;
+    }
+    if (!checked) {
+        outcome.message = "sent " + std::to_string(outcome.bytesSent) + " bytes (not confirmed: --no-check)";
+        return outcome;
+    }
 
-  if (jobCommandSucceeded(EndCheckedBlockEx, port, timeoutMs, "job not confirmed",
-                          "job failed: the printer answered the job end with an error", &outcome))
-    outcome.message = "job confirmed by the printer (" + std::to_string(outcome.bytesSent) + " bytes)";
-  return outcome;
+    if (jobCommandSucceeded(EndCheckedBlockEx, port, timeoutMs, "job not confirmed",
+                            "job failed: the printer answered the job end with an error", &outcome))
+        outcome.message = "job confirmed by the printer (" + std::to_string(outcome.bytesSent) + " bytes)";
+    return outcome;
 }
 
 }  // namespace tools

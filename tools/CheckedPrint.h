@@ -12,10 +12,10 @@
 namespace tools {
 
 struct JobOutcome {
-  ExitCode code = kExitSuccess;
-  std::string message;            // one line for a person
-  VelmarPrinterStatus_2 status{};  // the status the last job command reported
-  uint64_t bytesSent = 0;
+    ExitCode code = kExitSuccess;
+    std::string message;             // one line for a person
+    VelmarPrinterStatus_2 status{};  // the status the last job command reported
+    uint64_t bytesSent = 0;
 };
 
 // Called after every transfer with the bytes sent so far and the job's size.

@@ -14,43 +14,44 @@ constexpr uint64_t kSmallestShownJob = 256 * 1024;
 constexpr int kBarWidth = 30;
 
 std::string humanBytes(double bytes) {
-  const char* units[] = {"B", "KiB", "MiB", "GiB"};
-  int unit = 0;
-  while (bytes >= 1024 && unit < 3) {
-    bytes /= 1024;
-    ++unit;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, unit ? "%.1f %s" : "%.0f %s", bytes, units[unit]);
-  return text;
+    const char* units[] = {"B", "KiB", "MiB", "GiB"};
+    int unit = 0;
+    while (bytes >= 1024 && unit < 3) {
+        bytes /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, unit ? "%.1f %s" : "%.0f %s", bytes, units[unit]);
+    return text;
 }
 
 }  // namespace
 
 ProgressBar::ProgressBar(uint64_t total)
-    : total_(total), shown_(total >= kSmallestShownJob && isatty(STDERR_FILENO)),
+    : total_(total),
+      shown_(total >= kSmallestShownJob && isatty(STDERR_FILENO)),
       start_(std::chrono::steady_clock::now()) {}
 
 ProgressBar::~ProgressBar() {
-  if (drawn_) std::fputc('\n', stderr);
+    if (drawn_) std::fputc('\n', stderr);
 }
 
 void ProgressBar::update(uint64_t done) {
-  if (!shown_ || total_ == 0) return;
-  const auto now = std::chrono::steady_clock::now();
-  if (done < total_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
-  lastDraw_ = now;
-  drawn_ = true;
+    if (!shown_ || total_ == 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (done < total_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    lastDraw_ = now;
+    drawn_ = true;
 
-  const double seconds = std::chrono::duration<double>(now - start_).count();
-  const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-  const int filled = static_cast<int>(kBarWidth * done / total_);
-  const double left = rate > 0 ? static_cast<double>(total_ - done) / rate : 0;
-  std::fprintf(stderr, "\r[%s%s] %s / %s  %s/s  %d:%02d left ", std::string(filled, '#').c_str(),
-               std::string(kBarWidth - filled, '-').c_str(), humanBytes(static_cast<double>(done)).c_str(),
-               humanBytes(static_cast<double>(total_)).c_str(), humanBytes(rate).c_str(),
-               static_cast<int>(left) / 60, static_cast<int>(left) % 60);
-  std::fflush(stderr);
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+    const int filled = static_cast<int>(kBarWidth * done / total_);
+    const double left = rate > 0 ? static_cast<double>(total_ - done) / rate : 0;
+    std::fprintf(stderr, "\r[%s%s] %s / %s  %s/s  %d:%02d left ", std::string(filled, '#').c_str(),
+                 std::string(kBarWidth - filled, '-').c_str(), humanBytes(static_cast<double>(done)).c_str(),
+                 humanBytes(static_cast<double>(total_)).c_str(), humanBytes(rate).c_str(), static_cast<int>(left) / 60,
+                 static_cast<int>(left) % 60);
+    std::fflush(stderr);
 }
 
 }  // namespace tools

@@ -8,18 +8,18 @@
 namespace tools {
 
 class ProgressBar {
- public:
-  explicit ProgressBar(uint64_t total);
-  ~ProgressBar();  // ends the line if one was drawn
+public:
+    explicit ProgressBar(uint64_t total);
+    ~ProgressBar();  // ends the line if one was drawn
 
-  void update(uint64_t done);
+    void update(uint64_t done);
 
- private:
-  uint64_t total_;
-  bool shown_;
-  bool drawn_ = false;
-  std::chrono::steady_clock::time_point start_;
-  std::chrono::steady_clock::time_point lastDraw_{};
+private:
+    uint64_t total_;
+    bool shown_;
+    bool drawn_ = false;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point lastDraw_{};
 };
 
 }  // namespace tools

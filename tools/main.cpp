@@ -32,28 +32,28 @@ const char* kPortHelp =
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Output to a closed pipe must end in an error, not in a killed process.
-  std::signal(SIGPIPE, SIG_IGN);
+    // Output to a closed pipe must end in an error, not in a killed process.
+    std::signal(SIGPIPE, SIG_IGN);
 
-  CLI::App app{"quenvar: talk to receipt printers, or be one"};
-  app.footer(std::string(kPortHelp) + tools::exitCodeHelp());
-  app.require_subcommand(1);
-  int exitCode = tools::kExitSuccess;
-  tools::addStatusCommand(app, exitCode);
-  tools::addPrintCommand(app, exitCode);
-  tools::addReadCommand(app, exitCode);
-  tools::addResetCommand(app, exitCode);
-  tools::addEmulateCommand(app, exitCode);
-  tools::addDemoCommand(app, exitCode);
+    CLI::App app{"quenvar: talk to receipt printers, or be one"};
+    app.footer(std::string(kPortHelp) + tools::exitCodeHelp());
+    app.require_subcommand(1);
+    int exitCode = tools::kExitSuccess;
+    tools::addStatusCommand(app, exitCode);
+    tools::addPrintCommand(app, exitCode);
+    tools::addReadCommand(app, exitCode);
+    tools::addResetCommand(app, exitCode);
+    tools::addEmulateCommand(app, exitCode);
+    tools::addDemoCommand(app, exitCode);
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? tools::kExitSuccess : tools::kExitUsage;
-  } catch (const std::exception& e) {
-    std::cerr << "quenvar: " << e.what() << "\n";
-    return tools::kExitFailure;
-  }
-  return exitCode;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? tools::kExitSuccess : tools::kExitUsage;
+    } catch (const std::exception& e) {
+        std::cerr << "quenvar: " << e.what() << "\n";
+        return tools::kExitFailure;
+    }
+    return exitCode;
 }

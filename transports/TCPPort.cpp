@@ -21,11 +21,11 @@ constexpr uint16_t kDataPort = 9100;
 constexpr uint16_t kStatusPort = 9101;
 constexpr uint16_t kDiscoveryPort = 22222;
 
-constexpr unsigned int kHeadLength = 7;          // first bytes of every Velmar ASB block
-constexpr unsigned int kMaxReceive = 0x7FFFFFFF; // largest count one send/receive reports
-constexpr unsigned int kRawMax = 63;             // status bytes one exchange keeps in a record
-constexpr unsigned int kPort9101Receive = 256;   // the status port's answer, one receive
-constexpr unsigned int kCloseScratch = 100;      // what one receive discards while closing
+constexpr unsigned int kHeadLength = 7;           // first bytes of every Velmar ASB block
+constexpr unsigned int kMaxReceive = 0x7FFFFFFF;  // largest count one send/receive reports
+constexpr unsigned int kRawMax = 63;              // status bytes one exchange keeps in a record
+constexpr unsigned int kPort9101Receive = 256;    // the status port's answer, one receive
+constexpr unsigned int kCloseScratch = 100;       // what one receive discards while closing
 
 constexpr int kKeepAliveIdleSeconds = 1;
 constexpr int kKeepAliveIntervalSeconds = 1;
@@ -37,9 +37,9 @@ constexpr unsigned int kDiscoveryModelOffset = 36;
 // Printers that keep their status off the data connection and answer on 9101.
 constexpr const char* kOnRequestModels[] = {"NXCB-KW11/12", "QRX450NET"};
 // "QVL_BCAST", "RQ1.0.0", the request's own length 28, "d1".
-constexpr unsigned char kDiscoveryRequest[28] = {
-    0x51, 0x56, 0x4C, 0x5F, 0x42, 0x43, 0x41, 0x53, 0x54, 0x00, 0x00, 0x00, 0x00, 0x00,
-    0x00, 0x00, 0x52, 0x51, 0x31, 0x2E, 0x30, 0x2E, 0x30, 0x00, 0x00, 0x1C, 0x64, 0x31};
+constexpr unsigned char kDiscoveryRequest[28] = {0x51, 0x56, 0x4C, 0x5F, 0x42, 0x43, 0x41, 0x53, 0x54, 0x00,
+                                                 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x52, 0x51, 0x31, 0x2E,
+                                                 0x30, 0x2E, 0x30, 0x00, 0x00, 0x1C, 0x64, 0x31};
 
 constexpr unsigned char kStatusRequest = 0x33;  // "3", asks port 9101 for the status
 

@@ -140,14 +140,14 @@ private:
     // printer sent among its answers becomes `lastStatus`.
     void takeStatusFramesAmong(const unsigned char* bytes, unsigned int count);
 
-    int nagleEnabled;                       // 1: TCP_NODELAY is left off
-    int keepAliveEnabled;                   // 1: keep-alive probing and a 2 MiB receive buffer
-    sockaddr_in address;                    // the printer, port 9100
-    int sock;                               // data connection, -1 while closed
-    unsigned int timeoutMs;                 // limit for connect, send and receive
-    unsigned int pendingOffset;             // next byte of pendingData to hand out
-    std::vector<unsigned char> pendingData; // received data not yet handed out
-    unsigned int pendingLength;             // bytes of pendingData still waiting
-    VelmarPrinterStatus_2 lastStatus;       // the printer's last reported status
-    uint16_t statusPort;                    // 0 unsettled, 9100 automatic, 9101 on request
+    int nagleEnabled;                        // 1: TCP_NODELAY is left off
+    int keepAliveEnabled;                    // 1: keep-alive probing and a 2 MiB receive buffer
+    sockaddr_in address;                     // the printer, port 9100
+    int sock;                                // data connection, -1 while closed
+    unsigned int timeoutMs;                  // limit for connect, send and receive
+    unsigned int pendingOffset;              // next byte of pendingData to hand out
+    std::vector<unsigned char> pendingData;  // received data not yet handed out
+    unsigned int pendingLength;              // bytes of pendingData still waiting
+    VelmarPrinterStatus_2 lastStatus;        // the printer's last reported status
+    uint16_t statusPort;                     // 0 unsettled, 9100 automatic, 9101 on request
 };

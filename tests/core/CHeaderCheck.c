@@ -1,8 +1,8 @@
 /* Compiled as C99: the public header must be plain C, and the exported
  * functions must link and behave for the cases that need no printer. */
-#include "quenvar.h"
-
 #include <stdio.h>
+
+#include "quenvar.h"
 
 int main(void) {
     VelmarPrinterStatus_0 status0;

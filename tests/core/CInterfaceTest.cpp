@@ -24,7 +24,8 @@ public:
 
     int readPort(unsigned char* buf, unsigned int size, unsigned int* read) override {
         check("read");
-        for (unsigned int i = 0; i < size; ++i) buf[i] = static_cast<unsigned char>(i);
+        for (unsigned int i = 0; i < size; ++i)
+            buf[i] = static_cast<unsigned char>(i);
         *read = size;
         return result;
     }

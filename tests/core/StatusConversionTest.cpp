@@ -10,7 +10,8 @@ namespace {
 VelmarPrinterStatus_2 distinctRecord(uint32_t rawLength) {
     VelmarPrinterStatus_2 s;
     unsigned char* bytes = reinterpret_cast<unsigned char*>(&s);
-    for (size_t i = 0; i < sizeof s; ++i) bytes[i] = static_cast<unsigned char>(i + 1);
+    for (size_t i = 0; i < sizeof s; ++i)
+        bytes[i] = static_cast<unsigned char>(i + 1);
     s.rawLength = rawLength;
     return s;
 }
@@ -49,7 +50,8 @@ void expectFieldByFieldCopy(unsigned int version) {
         EXPECT_EQ(out.padding[0], 0xEE);
         EXPECT_EQ(out.padding[1], 0xEE);
         EXPECT_EQ(0, std::memcmp(out.raw, record.raw, rawLength));
-        for (size_t i = rawLength; i < sizeof out.raw; ++i) EXPECT_EQ(out.raw[i], 0xEE) << "raw " << i;
+        for (size_t i = rawLength; i < sizeof out.raw; ++i)
+            EXPECT_EQ(out.raw[i], 0xEE) << "raw " << i;
     }
 }
 
@@ -98,8 +100,10 @@ TEST(ConvertPrinterStatus, StackerFullLandsAtItsVersionOffset) {
     EXPECT_EQ(at72, 1u);
     // Conditions a version cannot carry leave no trace in it.
     int setFlags0 = 0, setFlags1 = 0;
-    for (int off = 0; off < 68; off += 4) setFlags0 += v0[off];
-    for (int off = 0; off < 100; off += 4) setFlags1 += v1[off];
+    for (int off = 0; off < 68; off += 4)
+        setFlags0 += v0[off];
+    for (int off = 0; off < 100; off += 4)
+        setFlags1 += v1[off];
     EXPECT_EQ(setFlags0, 1);  // stackerFull only
     EXPECT_EQ(setFlags1, 3);  // stackerFull, receiveBufferOverflow, slipTOF
 }
@@ -110,7 +114,8 @@ TEST(ConvertPrinterStatus, UnknownVersionWritesNothing) {
     std::memset(out, 0x77, sizeof out);
     for (unsigned int version : {3u, 4u, 0xFFFFFFFFu}) {
         ConvertPrinterStatus(&record, out, version);
-        for (unsigned char b : out) ASSERT_EQ(b, 0x77);
+        for (unsigned char b : out)
+            ASSERT_EQ(b, 0x77);
     }
 }
 

@@ -73,8 +73,10 @@ TEST(BuildParsedStatus, MapsEachStatusBitToItsFlags) {
         for (int i = 0; i < 27; ++i) {
             const uint32_t* field = flags + i;
             bool expectSet = false;
-            for (auto f : c.flags) expectSet |= &(s.*f) == field;
-            for (auto f : setByZeroByte6) expectSet |= &(s.*f) == field;
+            for (auto f : c.flags)
+                expectSet |= &(s.*f) == field;
+            for (auto f : setByZeroByte6)
+                expectSet |= &(s.*f) == field;
             EXPECT_EQ(*field, expectSet ? 1u : 0u) << "byte " << c.byte << " bit " << int(c.bit) << " flag " << i;
         }
     }
@@ -177,7 +179,7 @@ TEST(CheckEscposAsbStatus, FindsTheLatestBlockAndWritesOnlyItsFields) {
 
 TEST(CheckEscposAsbStatus, RejectsBytesWithoutTheFixedBits) {
     const unsigned char notBlocks[][4] = {
-        {0x11, 0, 0, 0}, {0x12, 0, 0, 0}, {0x90, 0, 0, 0}, {0x08, 0, 0, 0},
+        {0x11, 0, 0, 0},    {0x12, 0, 0, 0},    {0x90, 0, 0, 0},    {0x08, 0, 0, 0},
         {0x10, 0x10, 0, 0}, {0x10, 0, 0x80, 0}, {0x10, 0, 0, 0x10},
     };
     for (const auto& bytes : notBlocks) {

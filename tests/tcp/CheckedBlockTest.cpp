@@ -66,7 +66,8 @@ Outcome End(void* port) {
 // Beginning a block
 
 TEST(TcpBeginCheckedBlock, OfflinePrinterIsToldNothing) {
-    ScriptedPeer peer(Answering(kJobBeginPoll, [](std::size_t) { return JobBeginAnswer(0); }, StatusFrame(9, 0x08)));
+    ScriptedPeer peer(Answering(
+        kJobBeginPoll, [](std::size_t) { return JobBeginAnswer(0); }, StatusFrame(9, 0x08)));
     OpenedPort port(peer.portName(), "9100", 1000);
     ASSERT_TRUE(port);
     const Outcome begun = Begin(port.get());

@@ -61,7 +61,8 @@ TEST(TcpConcurrency, ThirtyTwoPortsOnThirtyTwoThreadsEachDeliverTheirJobExactlyO
     std::vector<std::thread> threads;
     for (int i = 0; i < kPorts; ++i)
         threads.emplace_back([&, i] { results[i] = RunJob(printers[i]->portName(), JobFor(i)); });
-    for (std::thread& t : threads) t.join();
+    for (std::thread& t : threads)
+        t.join();
 
     for (int i = 0; i < kPorts; ++i) {
         SCOPED_TRACE("printer " + std::to_string(i));

@@ -1,10 +1,9 @@
 // Opening a network port: names, settings, the connection, discovery, the
 // opening status, and reconnection.
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
-
-#include <gtest/gtest.h>
 
 #include <thread>
 
@@ -35,8 +34,9 @@ TEST(TcpNames, BothPrefixSpellingsOpenAndNothingElseIsTaken) {
         OpenedPort upper("TCP:" + address, "9100", 2000);
         EXPECT_TRUE(upper);
     }
-    for (const std::string& name : {"Tcp:" + address, "tCP:" + address, "tcp" + address, std::string("TCP"),
-                                    std::string(""), std::string("TCP:localhost"), "TCP:" + address + ":9100", std::string("TCP:")}) {
+    for (const std::string& name :
+         {"Tcp:" + address, "tCP:" + address, "tcp" + address, std::string("TCP"), std::string(""),
+          std::string("TCP:localhost"), "TCP:" + address + ":9100", std::string("TCP:")}) {
         EXPECT_EQ(OpenPort(name.c_str(), "9100", 1000), nullptr) << name;
     }
     EXPECT_EQ(printer.model().connectionCount(), 2u);  // the refused names touched nothing

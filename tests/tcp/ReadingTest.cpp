@@ -65,7 +65,8 @@ TEST_F(TcpReading, ExactlySevenBytesAreDeliveredWhenNoMoreCome) {
 
 TEST_F(TcpReading, LongReplyArrivesWhole) {
     Bytes reply;
-    for (int i = 0; i < 300; ++i) reply.push_back(static_cast<unsigned char>('a' + i % 26));
+    for (int i = 0; i < 300; ++i)
+        reply.push_back(static_cast<unsigned char>('a' + i % 26));
     ASSERT_TRUE(peer.send(0, reply));
     Settle();
     Bytes got;

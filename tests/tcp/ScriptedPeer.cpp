@@ -192,7 +192,8 @@ Bytes ExtensionBlock(const std::string& identifier, unsigned gap, unsigned decla
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes all;
-    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
     return all;
 }
 

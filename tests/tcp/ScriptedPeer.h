@@ -79,8 +79,7 @@ private:
 // `length` bytes (7 to 15) with the given printer status bytes 2 to 5 and
 // header 2 announcing an extension, then the extension of `extension` bytes
 // (its 2-byte length first).
-Bytes StatusFrame(unsigned length, unsigned char status1 = 0, unsigned char status4 = 0,
-                  const Bytes& extension = {});
+Bytes StatusFrame(unsigned length, unsigned char status1 = 0, unsigned char status4 = 0, const Bytes& extension = {});
 // An extension block: identifier, `gap` uninterpreted bytes, declared payload
 // length, then `payload`.
 Bytes ExtensionBlock(const std::string& identifier, unsigned gap, unsigned declaredLength, const Bytes& payload);

@@ -122,7 +122,8 @@ TEST(TcpAutomaticStatus, PrinterThatNeverStopsSendingDoesNotHoldTheStatusCall) {
     std::thread chatter([&] {
         const std::string frame = printer.model().statusFrame();
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!stop && std::chrono::steady_clock::now() < end) printer.model().sendRaw(frame + frame + frame);
+        while (!stop && std::chrono::steady_clock::now() < end)
+            printer.model().sendRaw(frame + frame + frame);
     });
     Settle();
     int result = 0;
@@ -175,7 +176,8 @@ TEST(TcpOnRequestStatus, LongAnswerKeepsItsFirst63Bytes) {
     reply[0] = 0x2F;
     reply[1] = static_cast<char>(0x80);
     reply[2] = 0x20;  // cover open
-    for (std::size_t i = 7; i < reply.size(); ++i) reply[i] = static_cast<char>(i);
+    for (std::size_t i = 7; i < reply.size(); ++i)
+        reply[i] = static_cast<char>(i);
     NetworkPrinter printer(OnRequestPrinter());
     printer.model().setStatusPortReply(reply);
     printer.start();
@@ -191,11 +193,11 @@ TEST(TcpOnRequestStatus, LongAnswerKeepsItsFirst63Bytes) {
 
 TEST(TcpOnRequestStatus, UnusableAnswersFailAndLeaveTheCallersStatusAlone) {
     const std::string answers[] = {
-        std::string(""),                                  // closed without a word
-        std::string("\x10\x00\x00", 3),                   // too short
-        std::string("\x10\x00\x00\x00\x00", 5),           // neither form
+        std::string(""),                         // closed without a word
+        std::string("\x10\x00\x00", 3),          // too short
+        std::string("\x10\x00\x00\x00\x00", 5),  // neither form
         std::string("\x10\x00\x00\x00\x00\x00", 6),
-        std::string("\x90\x00\x00\x00", 4),               // fixed bits of the 4-byte form wrong
+        std::string("\x90\x00\x00\x00", 4),                      // fixed bits of the 4-byte form wrong
         std::string("\x23\x00\x00\x00\x00\x00\x00\x00\x00", 9),  // head without its marker bit
     };
     for (const std::string& answer : answers) {

@@ -55,8 +55,7 @@ int OptionOfConnectionTo(const std::string& address, unsigned short port, int le
         const int fd = atoi(entry->d_name);
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
-        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET)
-            continue;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET) continue;
         if (peer.sin_port != htons(port) || peer.sin_addr.s_addr != inet_addr(address.c_str())) continue;
         int option = 0;
         socklen_t size = sizeof option;

@@ -25,7 +25,8 @@ TEST(TcpWriting, LargeWritesArriveWholeAndInOrder) {
     OpenedPort port(printer.portName(), "9100", 2000);
     ASSERT_TRUE(port);
     std::string data;
-    for (int i = 0; i < 200000; ++i) data.push_back(static_cast<char>('A' + i % 23));
+    for (int i = 0; i < 200000; ++i)
+        data.push_back(static_cast<char>('A' + i % 23));
     std::size_t sent = 0;
     while (sent < data.size()) {
         unsigned int written = 0;
