@@ -20,12 +20,14 @@ int guarded(Operation operation) {
 }
 
 // The status call shared by the three "Ex" functions: the transport fills a
-// fresh record, and only a successful operation reaches the caller's structure.
+// fresh, zeroed record, and only a successful operation reaches the caller's structure.
 template <class Operation>
 int statusCall(void* port, void* status, unsigned int version, Operation operation) {
     if (port == nullptr || status == nullptr) return 0;
     return guarded([&] {
-        VelmarPrinterStatus_2 record;
+        // A zeroed record: a transport that fills only some fields must not
+        // hand the caller stack bytes in the others, the padding or raw.
+        VelmarPrinterStatus_2 record{};
         const int result = operation(asPort(port), &record);
         if (result != 0) ConvertPrinterStatus(&record, status, version);
         return result;

@@ -55,20 +55,8 @@ constexpr unsigned int kUnlimitedCloseWaitMs = 1000;
 // otherwise at most `waitMs` (0: only looks). 1 when ready (also on error or
 // hang-up, which the next call reports), 0 when the time ran out, -1 on failure.
 int wait_for_socket(int fd, short events, bool unlimited, uint64_t waitMs) {
-    const uint64_t end = quenvar::MonotonicMs() + waitMs;
-    for (;;) {
-        pollfd p{fd, events, 0};
-        timespec limit{};
-        if (!unlimited) {
-            const uint64_t now = quenvar::MonotonicMs();
-            const uint64_t left = now >= end ? 0 : end - now;
-            limit.tv_sec = static_cast<time_t>(left / 1000);
-            limit.tv_nsec = static_cast<long>(left % 1000) * 1000000L;
-        }
-        const int r = ppoll(&p, 1, unlimited ? nullptr : &limit, nullptr);
-        if (r >= 0) return r > 0 ? 1 : 0;
-        if (errno != EINTR) return -1;
-    }
+    return quenvar::WaitForDescriptor(fd, events,
+                                      unlimited ? quenvar::Deadline::never() : quenvar::Deadline::after(waitMs));
 }
 
 // fd: in, a socket whose non-blocking connect was started. Waits up to
@@ -622,7 +610,7 @@ int TCPPort::writeCommand(const unsigned char* command) {
                : 0;
 }
 
-void TCPPort::receiveAnswer(VelmarPrinterStatus_2* status, const quenvar::CheckedBlockDeadline& deadline) {
+void TCPPort::receiveAnswer(VelmarPrinterStatus_2* status, const quenvar::Deadline& deadline) {
     status->rawLength = 0;
     if (sock == -1) return;  // lost in an earlier cycle: the next write reconnects
     const uint64_t left = deadline.remainingMs();
@@ -658,7 +646,7 @@ void TCPPort::takeStatusFramesAmong(const unsigned char* bytes, unsigned int cou
 }
 
 int TCPPort::beginCheckedBlock(VelmarPrinterStatus_2* status) {
-    const quenvar::CheckedBlockDeadline deadline(timeoutMs);
+    const quenvar::Deadline deadline = quenvar::Deadline::checkedBlock(timeoutMs);
     clear_status(status);
     if (getParsedStatus(status) == 0) return 0;
     if (status->offline == 1) return 1;  // nothing is sent to an offline printer
@@ -683,7 +671,7 @@ int TCPPort::beginCheckedBlock(VelmarPrinterStatus_2* status) {
 }
 
 int TCPPort::endCheckedBlock(VelmarPrinterStatus_2* status) {
-    const quenvar::CheckedBlockDeadline deadline(timeoutMs);
+    const quenvar::Deadline deadline = quenvar::Deadline::checkedBlock(timeoutMs);
     clear_status(status);
     if (writeCommand(quenvar::JobEndCommand) == 0) {
         status->offline = 1;

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/BoundedPolling.h"
+#include "core/Deadline.h"
 #include "core/Port.h"
 
 class TCPPort : public Port {
@@ -135,7 +135,7 @@ private:
     int writeCommand(const unsigned char* command);
     // status: out, `raw` and `rawLength` get what one receive brought (at most
     // 63 bytes). Waits no longer than the deadline allows.
-    void receiveAnswer(VelmarPrinterStatus_2* status, const quenvar::CheckedBlockDeadline& deadline);
+    void receiveAnswer(VelmarPrinterStatus_2* status, const quenvar::Deadline& deadline);
     // bytes, count: in, what a polling receive brought. A status frame the
     // printer sent among its answers becomes `lastStatus`.
     void takeStatusFramesAmong(const unsigned char* bytes, unsigned int count);

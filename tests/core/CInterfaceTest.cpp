@@ -19,6 +19,7 @@ public:
 
     int result = 1;
     bool throwing = false;
+    bool partial = false;  // writes a few fields only, as a transport that reads part of a status
     int statusCalls = 0;
     const char* lastOperation = "";
 
@@ -55,6 +56,10 @@ private:
     int fill(const char* operation, VelmarPrinterStatus_2* s) {
         check(operation);
         ++statusCalls;
+        if (partial) {
+            s->offline = 1;
+            return result;
+        }
         std::memset(s, 0, sizeof *s);
         s->coverOpen = 1;
         s->headThermistorError = 1;
@@ -124,6 +129,27 @@ TEST(CInterface, StatusReachesTheCallerOnlyOnSuccessAndOnlyForKnownVersions) {
         EXPECT_EQ(out.etbCounter, 17);
         EXPECT_EQ(out.raw[2], 0);  // version 2 is the whole record
     }
+}
+
+// Leaves non-zero bytes where the next call's frames, and the interface's
+// status record, will lie.
+__attribute__((noinline)) void DirtyTheStackBelow() {
+    volatile unsigned char noise[8192];
+    for (auto& byte : noise)
+        byte = 0x5A;
+}
+
+TEST(CInterface, AStatusRecordTheTransportFillsOnlyInPartIsZeroElsewhere) {
+    FakePort port;
+    port.partial = true;
+    DirtyTheStackBelow();
+    VelmarPrinterStatus_2 out;
+    std::memset(&out, 0xAB, sizeof out);
+    ASSERT_EQ(GetParsedStatusEx(&port, &out, 2), 1);
+    VelmarPrinterStatus_2 expected;
+    std::memset(&expected, 0, sizeof expected);
+    expected.offline = 1;
+    EXPECT_EQ(0, std::memcmp(&out, &expected, sizeof out));
 }
 
 TEST(CInterface, FunctionsWithoutExUseVersionZero) {

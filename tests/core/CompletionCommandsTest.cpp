@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "core/BoundedPolling.h"
 #include "core/CompletionCommands.h"
+#include "core/Deadline.h"
 #include "quenvar.h"
 
 using namespace quenvar;
@@ -46,16 +46,20 @@ TEST(CompletionCommands, CommandBytes) {
     }
 }
 
-TEST(CheckedBlockDeadline, HasAFloorAndScalesWithTheTimeLimit) {
+TEST(Deadline, CheckedBlockBoundHasAFloorAndScalesWithTheTimeLimit) {
     EXPECT_EQ(QUENVAR_CHECKED_BLOCK_BOUND_MS(0), 1000u);
     EXPECT_EQ(QUENVAR_CHECKED_BLOCK_BOUND_MS(50), 1000u);
     EXPECT_EQ(QUENVAR_CHECKED_BLOCK_BOUND_MS(3000), 30000u);
     EXPECT_EQ(QUENVAR_CHECKED_BLOCK_BOUND_MS(0xFFFFFFFFu), 0xFFFFFFFFull * 10);  // no overflow
 
-    const CheckedBlockDeadline deadline(0);
+    const Deadline deadline = Deadline::checkedBlock(0);
     EXPECT_FALSE(deadline.expired());
     EXPECT_LE(deadline.remainingMs(), 1000u);
     EXPECT_GT(deadline.remainingMs(), 0u);
+    EXPECT_EQ(deadline.capMs(5), 5u);
+    EXPECT_EQ(deadline.earliest(Deadline::never()).remainingMs(), deadline.remainingMs());
+    EXPECT_TRUE(Deadline::after(0).expired());
+    EXPECT_EQ(Deadline::never().capMs(7), 7u);
 }
 
 }  // namespace

@@ -1,0 +1,119 @@
+/* The libc entry points a test process replaces so that named test devices
+   can be served from the test itself (see FakeDevice.h). The library under
+   test and the USB library call these as they would call libc; anything that
+   is not a registered fake device goes on to libc unchanged. */
+#undef _FORTIFY_SOURCE
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "tests/support/InterposerDispatch.h"
+
+#define REAL(name, type)                                           \
+    static type real_##name(void) {                                \
+        static type function;                                      \
+        type found = __atomic_load_n(&function, __ATOMIC_ACQUIRE); \
+        if (found == NULL) {                                       \
+            found = (type)dlsym(RTLD_NEXT, #name);                 \
+            __atomic_store_n(&function, found, __ATOMIC_RELEASE);  \
+        }                                                          \
+        return found;                                              \
+    }
+
+typedef int (*open_type)(const char*, int, ...);
+typedef int (*openat_type)(int, const char*, int, ...);
+typedef int (*ioctl_type)(int, unsigned long, ...);
+typedef ssize_t (*read_type)(int, void*, size_t);
+typedef ssize_t (*write_type)(int, const void*, size_t);
+typedef int (*close_type)(int);
+
+REAL(open, open_type)
+REAL(open64, open_type)
+REAL(openat, openat_type)
+REAL(openat64, openat_type)
+REAL(ioctl, ioctl_type)
+REAL(read, read_type)
+REAL(write, write_type)
+REAL(close, close_type)
+
+static mode_t mode_argument(int flags, va_list arguments) {
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? (mode_t)va_arg(arguments, int) : 0;
+}
+
+int open(const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = mode_argument(flags, arguments);
+    va_end(arguments);
+    int handled = 0;
+    const int fd = testsupport_open(path, flags, &handled);
+    return handled ? fd : real_open()(path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = mode_argument(flags, arguments);
+    va_end(arguments);
+    int handled = 0;
+    const int fd = testsupport_open(path, flags, &handled);
+    return handled ? fd : real_open64()(path, flags, mode);
+}
+
+int openat(int directory, const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = mode_argument(flags, arguments);
+    va_end(arguments);
+    int handled = 0;
+    const int fd = testsupport_open(path, flags, &handled); /* registered paths are absolute */
+    return handled ? fd : real_openat()(directory, path, flags, mode);
+}
+
+int openat64(int directory, const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = mode_argument(flags, arguments);
+    va_end(arguments);
+    int handled = 0;
+    const int fd = testsupport_open(path, flags, &handled); /* registered paths are absolute */
+    return handled ? fd : real_openat64()(directory, path, flags, mode);
+}
+
+/* The checked forms a fortified build calls. */
+int __open_2(const char* path, int flags) { return open(path, flags); }
+int __open64_2(const char* path, int flags) { return open64(path, flags); }
+int __openat_2(int directory, const char* path, int flags) { return openat(directory, path, flags); }
+int __openat64_2(int directory, const char* path, int flags) { return openat64(directory, path, flags); }
+
+int ioctl(int fd, unsigned long request, ...) {
+    va_list arguments;
+    va_start(arguments, request);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    int handled = 0;
+    const int result = testsupport_ioctl(fd, request, argument, &handled);
+    return handled ? result : real_ioctl()(fd, request, argument);
+}
+
+ssize_t read(int fd, void* buffer, size_t size) {
+    int handled = 0;
+    const ssize_t result = testsupport_read(fd, buffer, size, &handled);
+    return handled ? result : real_read()(fd, buffer, size);
+}
+
+ssize_t write(int fd, const void* buffer, size_t size) {
+    int handled = 0;
+    const ssize_t result = testsupport_write(fd, buffer, size, &handled);
+    return handled ? result : real_write()(fd, buffer, size);
+}
+
+int close(int fd) {
+    /* Forgotten before the real close, so a descriptor number the system hands
+       out again at once is never mistaken for the device's. */
+    testsupport_closed(fd);
+    return real_close()(fd);
+}
