@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
 
     bench::Suite suite(config);
     bench::AddNetworkRows(suite);
+    bench::AddJavaRows(suite);
     const int status = suite.run(std::cout, std::cerr);
     benchmark::Shutdown();
     return status;
