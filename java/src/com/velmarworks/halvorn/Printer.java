@@ -35,7 +35,7 @@ public final class Printer implements AutoCloseable {
     /** The most bytes one transfer offers the port. */
     static final int MAX_CALL_BYTES = 64 * 1024;
     /** The least a port that takes fewer bytes than offered is offered from then on. */
-    static final int MIN_CALL_BYTES = 512;
+    static final int MIN_CALL_BYTES = 16;
     /** The most bytes one read asks the port for. */
     public static final int READ_CALL_BYTES = 4 * 1024;
     /** Transfers in a row that take all of {@link #writeLimit} before it doubles again. */
@@ -50,7 +50,7 @@ public final class Printer implements AutoCloseable {
     // one call: it shrinks to what a transfer took when that was less than
     // offered (but not below MIN_CALL_BYTES) and doubles again while transfers
     // take it whole. A port that takes 64 bytes a call then costs copies of
-    // 512 bytes per call, not copies of the whole job.
+    // about 64 bytes per call, not copies of the whole job.
     private int writeLimit = MAX_CALL_BYTES;
     private int wholeTakes;
     private byte[] writeBuffer;
