@@ -180,6 +180,12 @@ jint pinned_transfer(JNIEnv* env, jbyteArray buf, jint offset, jint size, jintAr
 // version 2, and only a result of exactly 1 reaches the Java object.
 template <class StatusFunction>
 jint status_method(JNIEnv* env, jlong portHandle, jobject status, StatusFunction function) {
+    // Before the library runs: a job begin or end must not reach the printer
+    // for a call that cannot hand the printer's answer back.
+    if (status == nullptr) {
+        throw_java(env, "java/lang/NullPointerException", "status object is null");
+        return 0;
+    }
     VelmarPrinterStatus_2 record;
     const jint result = function(as_handle(portHandle), &record, 2u);
     if (result == 1) setPrinterStatusFields(env, status, &record);
