@@ -245,9 +245,10 @@ class Printer:
         return online.value != 0
 
     def reset(self) -> None:
-        """Resets the printer or its connection, as the transport allows.
-        Raises PortIOError when it did not happen; the network port has no
-        reset and always raises."""
+        """Resets the printer or its connection, as the transport allows,
+        waiting for the reset exchange up to the time limit. Raises
+        PortIOError when it did not happen; the network port has no reset and
+        raises at once."""
         with self._lock:
             if _library.lib.ResetDevice(self._live()) != 1:
                 raise PortIOError(f"the printer at {self._port} was not reset (its port has no reset, or it failed)")
