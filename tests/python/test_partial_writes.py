@@ -1,5 +1,5 @@
 """write() on a port that takes a few bytes a call, and on one that takes
-none: run with TakeFewBytes.c preloaded, which makes the network port so."""
+none: run with the test-support interposer preloaded, which makes the network port so."""
 
 from __future__ import annotations
 
@@ -20,7 +20,7 @@ class PartialWritesTest(unittest.TestCase):
         try:
             self.takes = ctypes.c_int.in_dll(ctypes.CDLL(None), "quenvar_test_send_takes")
         except ValueError:
-            self.fail("TakeFewBytes.c must be preloaded for this test")
+            self.fail("the test-support interposer (libquenvar_test_support.so) must be preloaded for this test")
         self.addCleanup(setattr, self.takes, "value", -1)
         self.scratch = tempfile.TemporaryDirectory()
         self.addCleanup(self.scratch.cleanup)
