@@ -110,7 +110,10 @@ public:
     StreamTaker(TCPPort& port, Use use, AwaitedAnswer* awaited = nullptr) : port_(port), use_(use), awaited_(awaited) {}
 
     void data(const unsigned char* bytes, std::size_t count) override {
-        if (use_ == Use::Opening && !opened_) broken_ = true;
+        if (use_ == Use::Opening && !opened_) {
+            broken_ = true;  // not the printer's greeting: nothing of it is data for the caller
+            return;
+        }
         sawData_ = true;
         port_.keepData(bytes, count, newStretch_);
         newStretch_ = false;
@@ -239,6 +242,7 @@ int TCPPort::setSocketOptions() {
     }
     return 1;
 }
+
 int TCPPort::runDiscovery() {
     const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (udp < 0) return 0;
@@ -271,14 +275,20 @@ int TCPPort::readOpeningStatus(const Deadline& deadline) {
     StreamTaker taker(*this, StreamTaker::Use::Opening);
     unsigned char bytes[kHeadLength];
     while (!taker.opened()) {
-        unsigned int count = 0;
-        if (taker.broken() || quenvar::WaitForDescriptor(sock, POLLIN, limit) != 1 ||
-            receiveWaiting(bytes, sizeof bytes, &count, deadline) == 0) {
-            // What came was no status frame: none of it is data for the caller.
+        ssize_t got = -1;
+        if (!taker.broken() && quenvar::WaitForDescriptor(sock, POLLIN, limit) == 1) {
+            do {
+                got = recv(sock, bytes, sizeof bytes, MSG_DONTWAIT);
+            } while (got < 0 && errno == EINTR);
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        }
+        if (got <= 0) {
+            // No status frame came: none of what did is data for the caller
+            // (getSocket closes the connection).
             streamParser.finish(taker);
             return 0;
         }
-        streamParser.feed(bytes, count, taker);
+        streamParser.feed(bytes, static_cast<std::size_t>(got), taker);
     }
     return 1;
 }
