@@ -197,4 +197,18 @@ StatusStreamParser::Held StatusStreamParser::held() const {
     return prefix_.empty() ? Held::Nothing : Held::Prefix;
 }
 
+std::size_t StatusStreamParser::frameBytesNeeded() const {
+    switch (state_) {
+    case State::Block:
+        return blockLength_ - blockHave_ + 2;  // the extension length follows every block
+    case State::ExtensionLength:
+        return 2 - extensionLengthHave_;
+    case State::Extension:
+        return extensionWanted_ - extension_.size();
+    case State::Scan:
+        break;
+    }
+    return 0;
+}
+
 }  // namespace quenvar

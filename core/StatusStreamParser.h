@@ -60,6 +60,9 @@ public:
     // The stream ended for good: as flush, and a frame cut short is dropped.
     void finish(StatusStreamSink& sink);
     Held held() const;
+    // How many more bytes the frame begun needs at least (0 when none is
+    // begun): a receive of no more than this never reads past its end.
+    std::size_t frameBytesNeeded() const;
 
 private:
     enum class State { Scan, Block, ExtensionLength, Extension };

@@ -62,6 +62,8 @@ std::vector<Event> parse(const uint8_t* data, size_t size, const std::vector<siz
     for (size_t cut : cuts) {
         if (cut < at) continue;
         parser.feed(data + at, cut - at, recorder);
+        // A frame begun always needs more bytes; nothing else does.
+        check((parser.held() == quenvar::StatusStreamParser::Held::Frame) == (parser.frameBytesNeeded() > 0));
         at = cut;
     }
     parser.feed(data + at, size - at, recorder);

@@ -275,10 +275,16 @@ int TCPPort::readOpeningStatus(const Deadline& deadline) {
     StreamTaker taker(*this, StreamTaker::Use::Opening);
     unsigned char bytes[kHeadLength];
     while (!taker.opened()) {
+        // Never past the frame: what follows it is for later calls.
+        using Held = quenvar::StatusStreamParser::Held;
+        const Held held = streamParser.held();
+        const std::size_t room = held == Held::Frame    ? std::min(streamParser.frameBytesNeeded(), sizeof bytes)
+                                 : held == Held::Prefix ? 1
+                                                        : sizeof bytes;
         ssize_t got = -1;
         if (!taker.broken() && quenvar::WaitForDescriptor(sock, POLLIN, limit) == 1) {
             do {
-                got = recv(sock, bytes, sizeof bytes, MSG_DONTWAIT);
+                got = recv(sock, bytes, room, MSG_DONTWAIT);
             } while (got < 0 && errno == EINTR);
             if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
         }

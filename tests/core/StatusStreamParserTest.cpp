@@ -90,6 +90,7 @@ TEST(StatusStreamParser, BeginningsAreHeldUntilTheStreamSaysWhatTheyAre) {
     parser.feed(frame.data(), 8, recorder);
     parser.flush(recorder);
     EXPECT_EQ(parser.held(), Held::Frame);
+    EXPECT_EQ(parser.frameBytesNeeded(), 3u);  // the block's last byte and the extension length
     parser.finish(recorder);
     EXPECT_EQ(parser.held(), Held::Nothing);
     EXPECT_EQ(recorder.events.size(), 2u);
