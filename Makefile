@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 
-.PHONY: all deps build test test-sanitize demo bench format clean
+.PHONY: all deps build test test-sanitize demo bench format clean reliability-doc stress
 
 all: build
 
@@ -33,6 +33,16 @@ demo: build
 
 bench: build
 	$(BUILD)/bench/run-bench
+
+# docs/reliability.md again from a run of the fault matrix (the test
+# reliability_matrix fails when the document no longer says what a run shows).
+reliability-doc: build
+	$(BUILD)/tests/reliability/reliability_matrix --write docs/reliability.md >/dev/null
+
+# The stress run at full size: 256 printers per transport (as far as each
+# rig allows), 64 threads, 100 checked jobs per printer with random faults.
+stress: build
+	nice $(BUILD)/tests/reliability/reliability_stress --printers 256 --threads 64 --jobs 100
 
 # Lays every C and C++ source out as .clang-format says (the tests check it).
 format:

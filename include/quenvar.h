@@ -347,6 +347,11 @@ QUENVAR_API int ClosePort(void* port);
  * read  out: the number of bytes stored in buf.
  * Returns 1 on success (possibly with *read 0), 0 on failure. Waits up to
  * timeoutMs for the printer's first bytes.
+ *
+ * The network port keeps at most 64 KiB of the printer's data that the caller
+ * has not read yet: beyond that a status call leaves it with the connection,
+ * and what a checked block must receive to find the printer's answer is
+ * dropped, so a printer that floods its connection cannot exhaust memory.
  */
 QUENVAR_API int ReadPort(void* port, unsigned char* buf, unsigned int size, unsigned int* read);
 
@@ -415,7 +420,9 @@ QUENVAR_API int BeginCheckedBlock(void* port, void* status);
  * Result 1 with offline 0: the printer confirmed the job. Result 1 with
  * offline 1: the printer went offline or the exchange failed (connection
  * lost, or no answer within QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs)).
- * Result 0: the printer answered with an error.
+ * Result 0: the printer answered with an error. A job whose connection broke
+ * after BeginCheckedBlockEx is never confirmed: bytes of it may not have
+ * reached the printer, and an answer on a new connection cannot vouch for them.
  */
 QUENVAR_API int EndCheckedBlockEx(void* port, void* status, unsigned int version);
 

@@ -31,6 +31,11 @@ constexpr unsigned int kRawMax = 63;                                // status by
 constexpr unsigned int kDrainChunk = 512;                           // what one receive of a status drain takes at most
 constexpr unsigned int kPort9101Receive = 256;                      // the status port's answer, one receive
 constexpr unsigned int kCloseScratch = 100;                         // what one receive discards while closing
+// The most of the printer's data the port keeps for the application to read.
+// A printer that floods its connection must not exhaust the caller's memory:
+// a status drain leaves the rest with the connection, and what a receive
+// brings beyond it is dropped.
+constexpr unsigned int kMostUnread = 0x10000;
 
 constexpr int kKeepAliveIdleSeconds = 1;
 constexpr int kKeepAliveIntervalSeconds = 1;
@@ -150,6 +155,7 @@ public:
         if (awaited_ != nullptr && awaited_->jobEnd == jobEnd) {
             awaited_->found = true;
             awaited_->value = answer[6];
+            awaited_->afterBreak = port_.jobCut();
         }
     }
 
@@ -187,7 +193,9 @@ TCPPort::TCPPort(const char* portName, const char* portSettings, unsigned int ti
       lastStatus(),
       statusPort(0),
       streamParser(),
-      receiveBuffer() {
+      receiveBuffer(),
+      connectionBreaks(0),
+      jobBreaks(0) {
     address.sin_family = AF_INET;
     address.sin_port = htons(kDataPort);
     address.sin_addr.s_addr = inet_addr(portName + 4);
@@ -299,7 +307,7 @@ int TCPPort::readOpeningStatus(const Deadline& deadline) {
     return 1;
 }
 
-void TCPPort::gracefulClose(const Deadline& deadline) {
+void TCPPort::gracefulClose(const Deadline& deadline, bool byChoice) {
     // The stream ends here: a beginning held back was data after all, a
     // frame cut short is lost.
     StreamTaker taker(*this, StreamTaker::Use::Reading);
@@ -310,10 +318,15 @@ void TCPPort::gracefulClose(const Deadline& deadline) {
     // printer that never closes must not hold the caller.
     const Deadline end = Deadline::after(timeoutMs != 0 ? timeoutMs : kUnlimitedCloseWaitMs).earliest(deadline);
     unsigned char scratch[kCloseScratch];
+    bool printerClosed = false;
     while (!end.expired() && quenvar::WaitForDescriptor(sock, POLLIN, end) == 1) {
         const ssize_t got = recv(sock, scratch, sizeof scratch, MSG_DONTWAIT);
+        printerClosed = got == 0;
         if (got <= 0 && !(got < 0 && errno == EINTR)) break;
     }
+    // Only a close the port chose, answered by the printer closing its side
+    // after it had read everything, has lost none of the bytes sent.
+    if (!byChoice || !printerClosed) ++connectionBreaks;
     shutdown(sock, SHUT_RDWR);
     close(sock);
     sock = -1;
@@ -329,7 +342,9 @@ int TCPPort::writeSocket(const unsigned char* data, unsigned int size, unsigned 
     } while (sent < 0 && errno == EINTR);
     if (sent < 0) {
         *written = 0;
-        gracefulClose(Deadline::never());
+        // The send limit passed with no room: the port gives the printer up
+        // of its own accord; any other failure is the connection breaking.
+        gracefulClose(Deadline::never(), errno == EAGAIN || errno == EWOULDBLOCK);
         return 0;
     }
     *written = static_cast<unsigned int>(sent);
@@ -344,7 +359,8 @@ int TCPPort::readSocket(unsigned char* buffer, unsigned int size, unsigned int* 
     } while (got < 0 && errno == EINTR);
     if (got < 0) {
         *read = 0;
-        gracefulClose(Deadline::never());
+        // Nothing within the receive limit: the port's own choice to give up.
+        gracefulClose(Deadline::never(), errno == EAGAIN || errno == EWOULDBLOCK);
         return 0;
     }
     *read = static_cast<unsigned int>(got);
@@ -433,7 +449,7 @@ int TCPPort::receiveForReading(unsigned int size) {
             }
             // A frame broken off leaves the stream without a known boundary:
             // drop the connection rather than hand status bytes over as data.
-            gracefulClose(Deadline::never());
+            gracefulClose(Deadline::never(), true);
             return 0;
         }
         if (receiveWaiting(bytes, room, &count, Deadline::never()) == 0) return 0;
@@ -457,6 +473,8 @@ void TCPPort::deliverPending(unsigned char* buffer, unsigned int size, unsigned 
 }
 
 void TCPPort::keepData(const unsigned char* bytes, std::size_t count, bool newStretch) {
+    if (pendingLength >= kMostUnread) return;
+    count = std::min<std::size_t>(count, kMostUnread - pendingLength);
     if (count == 0) return;
     if (newStretch || pendingData.empty()) pendingData.emplace_back();
     pendingData.back().insert(pendingData.back().end(), bytes, bytes + count);
@@ -496,24 +514,31 @@ int TCPPort::drainDataConnection(const Deadline& deadline, AwaitedAnswer* awaite
         // Nothing held: only look at what is waiting. A beginning held: a
         // moment for its rest. A frame begun: the port's limit for its rest.
         const Held held = streamParser.held();
+        // With the status from port 9101 nothing here is needed: data beyond
+        // what the port keeps for the application stays with the connection.
+        std::size_t room = sizeof bytes;
+        if (statusPort == kStatusPort && held == Held::Nothing) {
+            if (pendingLength >= kMostUnread) return 1;
+            room = std::min<std::size_t>(room, kMostUnread - pendingLength);
+        }
         const Deadline wait = held == Held::Nothing  ? Deadline::after(0)
                               : held == Held::Prefix ? Deadline::after(split_wait_ms(timeoutMs)).earliest(end)
                                                      : Deadline::within(timeoutMs).earliest(deadline);
         if (quenvar::WaitForDescriptor(sock, POLLIN, wait) != 1) {
             if (held != Held::Frame) return 1;
             if (deadline.expired()) return 0;  // the block's time is up; the frame stays for later
-            gracefulClose(deadline);           // a frame broken off
+            gracefulClose(deadline, true);     // a frame broken off
             return 0;
         }
         unsigned int count = 0;
-        if (receiveWaiting(bytes, sizeof bytes, &count, deadline) == 0) return 0;
+        if (receiveWaiting(bytes, static_cast<unsigned int>(room), &count, deadline) == 0) return 0;
         StreamTaker taker(*this, StreamTaker::Use::Status, awaited);
         streamParser.feed(bytes, count, taker);
         // In automatic mode data where the printer's status was expected
         // fails the call and starts the connection afresh; the data itself
         // is kept for readPort.
         if (statusPort == kDataPort && taker.sawData()) {
-            gracefulClose(deadline);
+            gracefulClose(deadline, true);
             return 0;
         }
     }
@@ -578,7 +603,7 @@ int TCPPort::writeCommand(const unsigned char* command, const Deadline& deadline
     // The command waits for room like every send (the port's limit), never
     // past the block's end.
     if (quenvar::WaitForDescriptor(sock, POLLOUT, Deadline::within(timeoutMs).earliest(deadline)) != 1) {
-        if (!deadline.expired()) gracefulClose(deadline);  // no room within the limit: a failed send
+        if (!deadline.expired()) gracefulClose(deadline, true);  // no room within the limit: a failed send
         return 0;
     }
     ssize_t sent;
@@ -607,7 +632,7 @@ void TCPPort::receiveAnswer(VelmarPrinterStatus_2* status, const Deadline& deadl
     } else if (!cutByDeadline) {
         // Silent for the whole receive limit: a failed receive, which drops
         // the connection; the next command reconnects.
-        gracefulClose(deadline);
+        gracefulClose(deadline, true);
     }
 }
 
@@ -624,6 +649,20 @@ int TCPPort::endAsOffline(VelmarPrinterStatus_2* status) {
 }
 
 int TCPPort::beginCheckedBlock(VelmarPrinterStatus_2* status) {
+    const int result = beginJob(status);
+    // The job's bytes go over the connection as it is now.
+    jobBreaks = connectionBreaks;
+    return result;
+}
+
+int TCPPort::endCheckedBlock(VelmarPrinterStatus_2* status) {
+    const int result = endJob(status);
+    // Whatever came of it, the next job's bytes start here.
+    jobBreaks = connectionBreaks;
+    return result;
+}
+
+int TCPPort::beginJob(VelmarPrinterStatus_2* status) {
     const Deadline deadline = Deadline::checkedBlock(timeoutMs);
     clear_status(status);
     // A status the block's time ran out on ends the block like every other
@@ -633,7 +672,7 @@ int TCPPort::beginCheckedBlock(VelmarPrinterStatus_2* status) {
     if (writeCommand(quenvar::StatusPreambleCommand, deadline) == 0 ||
         writeCommand(quenvar::JobBeginCommand, deadline) == 0)
         return endAsOffline(status);
-    AwaitedAnswer awaited{false, false, 0};
+    AwaitedAnswer awaited{false, false, 0, false};
     do {
         if (writeCommand(quenvar::JobBeginPollCommand, deadline) == 0) break;
         deadline.pause(kPollPauseMs);
@@ -643,23 +682,33 @@ int TCPPort::beginCheckedBlock(VelmarPrinterStatus_2* status) {
     return endAsOffline(status);
 }
 
-int TCPPort::endCheckedBlock(VelmarPrinterStatus_2* status) {
+int TCPPort::endJob(VelmarPrinterStatus_2* status) {
     const Deadline deadline = Deadline::checkedBlock(timeoutMs);
     clear_status(status);
-    AwaitedAnswer awaited{true, false, 0};
-    if (writeCommand(quenvar::JobEndCommand, deadline) == 0) return endAsOffline(status);
+    AwaitedAnswer awaited{true, false, 0, false};
+    // Once the connection the job went over has broken, bytes of the job may
+    // never have reached the printer, and its answer on a new connection
+    // would confirm what it never got: such a job ends as a failed exchange.
+    if (jobCut() || writeCommand(quenvar::JobEndCommand, deadline) == 0) return endAsOffline(status);
     for (;;) {
         deadline.pause(kPollPauseMs);
         receiveAnswer(status, deadline, &awaited);
-        if (awaited.found) return finishBlock(status, awaited, quenvar::JobEndAnswerSuccess, deadline);
-        if (deadline.expired()) break;
+        if (awaited.found) return finishEnd(status, awaited, deadline);
+        if (jobCut() || deadline.expired()) break;
         deadline.pause(kPollPauseMs);
         // The status call takes apart what waits on the data connection; an
         // answer among it is the one this block waits for.
         (void)takeStatus(status, deadline, &awaited);
-        if (awaited.found) return finishBlock(status, awaited, quenvar::JobEndAnswerSuccess, deadline);
+        if (awaited.found) return finishEnd(status, awaited, deadline);
         if (status->offline == 1) return 1;
-        if (deadline.expired() || writeCommand(quenvar::JobEndPollCommand, deadline) == 0) break;
+        if (jobCut() || deadline.expired() || writeCommand(quenvar::JobEndPollCommand, deadline) == 0) break;
     }
     return endAsOffline(status);
 }
+
+int TCPPort::finishEnd(VelmarPrinterStatus_2* status, const AwaitedAnswer& awaited, const Deadline& deadline) {
+    if (awaited.afterBreak) return endAsOffline(status);
+    return finishBlock(status, awaited, quenvar::JobEndAnswerSuccess, deadline);
+}
+
+bool TCPPort::jobCut() const { return connectionBreaks != jobBreaks; }

@@ -59,8 +59,9 @@ public:
     int beginCheckedBlock(VelmarPrinterStatus_2* status) override;
     // status: out, the flags of the last status taken while waiting for the
     //   job end answer, which counts wherever the port meets it; `offline` 1
-    //   with result 1 when the printer went offline, the exchange failed or
-    //   the block's bound passed.
+    //   with result 1 when the printer went offline, the exchange failed, the
+    //   connection broke after the job began (bytes of it may be lost) or the
+    //   block's bound passed.
     int endCheckedBlock(VelmarPrinterStatus_2* status) override;
     // The network printer has no reset: always 0, nothing is sent.
     int resetDevice() override;
@@ -79,6 +80,7 @@ private:
         bool jobEnd;          // the job end answer; else the job begin answer
         bool found;           // one has come
         unsigned char value;  // its value c (the latest, when several came)
+        bool afterBreak;      // it came once the job's connection had broken
     };
 
     // Every step that may wait takes `deadline`, the end of the checked block
@@ -90,8 +92,10 @@ private:
     int getSocket(const quenvar::Deadline& deadline);
     // Shuts the data connection down in an orderly way; `sock` becomes -1.
     // Bytes held back as a possible frame become data; a frame cut short is
-    // dropped.
-    void gracefulClose(const quenvar::Deadline& deadline);
+    // dropped. byChoice: in, the port closes a working connection of its own
+    // accord; unless the printer then closes its side in answer, and for
+    // every other close, the connection counts as broken (`connectionBreaks`).
+    void gracefulClose(const quenvar::Deadline& deadline, bool byChoice = false);
     // One send of `size` bytes of `data`; `*written` gets the count moved.
     // A failed send closes the connection and returns 0.
     int writeSocket(const unsigned char* data, unsigned int size, unsigned int* written);
@@ -155,6 +159,15 @@ private:
                     const quenvar::Deadline& deadline);
     // The end of a block whose time ran out or whose exchange failed.
     static int endAsOffline(VelmarPrinterStatus_2* status);
+    // The checked blocks' steps; the public operations then mark where the
+    // next job's bytes begin.
+    int beginJob(VelmarPrinterStatus_2* status);
+    int endJob(VelmarPrinterStatus_2* status);
+    // The job end's outcome once its answer came: confirmed only when it came
+    // before the job's connection broke.
+    int finishEnd(VelmarPrinterStatus_2* status, const AwaitedAnswer& awaited, const quenvar::Deadline& deadline);
+    // True once a connection broke after the current job's bytes began.
+    bool jobCut() const;
 
     int nagleEnabled;                                    // 1: TCP_NODELAY is left off
     int keepAliveEnabled;                                // 1: keep-alive probing and a 2 MiB receive buffer
@@ -168,4 +181,6 @@ private:
     uint16_t statusPort;                                 // 0 unsettled, 9100 automatic, 9101 on request
     quenvar::StatusStreamParser streamParser;            // where the data connection's stream stands
     std::vector<unsigned char> receiveBuffer;            // room for readPort's receives
+    unsigned int connectionBreaks;                       // connections that ended in a way that may lose bytes
+    unsigned int jobBreaks;                              // connectionBreaks when the current job's bytes began
 };

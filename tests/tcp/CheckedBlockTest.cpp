@@ -278,6 +278,63 @@ TEST(TcpCheckedJob, SlowPrinterConfirmsFiftyJobsOnOneConnection) {
     EXPECT_EQ(printer.model().connectionCount(), 1u);
 }
 
+// A connection that broke in the middle of a job may have lost some of its
+// bytes; the printer's answer on a new connection knows nothing of them.
+TEST(TcpCheckedJob, JobWhoseConnectionBrokeIsNeverConfirmed) {
+    const std::string half(2048, 'j');
+    // The printer takes 100 bytes of the second half, then drops the line;
+    // the application ends the job, or first goes on writing.
+    for (const bool writeOnAfterFailure : {false, true}) {
+        SCOPED_TRACE(writeOnAfterFailure ? "writes go on after a failure" : "the job is ended at once");
+        NetworkPrinter printer;
+        printer.start();
+        OpenedPort port(printer.portName(), "9100", 1000);
+        ASSERT_TRUE(port);
+        ASSERT_EQ(Begin(port.get()).result, 1);
+        unsigned int written = 0;
+        ASSERT_EQ(WritePort(port.get(), reinterpret_cast<const unsigned char*>(half.data()), 2048, &written), 1);
+        ASSERT_TRUE(printer.model().waitReceived(printer.model().receivedSize() + 0, std::chrono::seconds(5)));
+        printer.model().closeAfterBytes(100);
+        for (int i = 0; i < (writeOnAfterFailure ? 4 : 1); ++i) {
+            (void)WritePort(port.get(), reinterpret_cast<const unsigned char*>(half.data()), 2048, &written);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        const Outcome ended = End(port.get());
+        EXPECT_EQ(ended.result, 1);
+        EXPECT_EQ(ended.status.offline, 1u);
+        EXPECT_NE(printer.model().printedData(), std::string(writeOnAfterFailure ? 5 * 2048 : 2 * 2048, 'j'));
+    }
+}
+
+// The port's own choice to start its connection afresh (data where the
+// printer's status belongs) loses nothing: the printer reads all of the job
+// before it closes its side.
+TEST(TcpCheckedJob, ConnectionTheStatusCallClosedStillConfirmsTheJob) {
+    NetworkPrinter::Options slow;
+    slow.printSpeedBps = 3000;
+    NetworkPrinter printer(slow);
+    printer.start();
+    OpenedPort port(printer.portName(), "9100", 1000);
+    ASSERT_TRUE(port);
+    ASSERT_EQ(Begin(port.get()).result, 1);
+    const std::string job(3000, 'k');
+    unsigned int written = 0;
+    ASSERT_EQ(WritePort(port.get(), reinterpret_cast<const unsigned char*>(job.data()), 3000, &written), 1);
+    ASSERT_EQ(written, 3000u);
+    // Reply data while the job prints: some of it meets the job end's
+    // status call, which starts the connection afresh.
+    auto ending = std::async(std::launch::async, [&] { return End(port.get()); });
+    for (int i = 0; i < 15; ++i) {
+        printer.model().sendRaw("reply data");
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    const Outcome ended = ending.get();
+    EXPECT_EQ(ended.result, 1);
+    EXPECT_EQ(ended.status.offline, 0u);
+    EXPECT_EQ(printer.model().printedData(), job);
+    EXPECT_GE(printer.model().connectionCount(), 2u);
+}
+
 // ---------------------------------------------------------------------------
 // The block's bound holds for every wait inside it
 
@@ -319,14 +376,18 @@ TEST(TcpCheckedBlockBound, ReconnectInsideTheBlockEndsWithIt) {
     printer.start();
     OpenedPort port(printer.portName(), "9100", 0);
     ASSERT_TRUE(port);
-    ASSERT_EQ(Begin(port.get()).result, 1);
     // The connection drops; the printer takes the next one but never opens
     // it with its status.
     printer.model().setSilent(true);
     printer.model().dropConnection();
+    // A status call meets the end of the connection; the block reconnects.
+    Settle();
+    int statusResult = -1;
+    (void)Status(port.get(), &statusResult);
+    EXPECT_EQ(statusResult, 0);
     bool inTime = false;
     const Outcome ended = WithinTheBound(
-        0, [&] { return End(port.get()); }, [&] { printer.stop(); }, &inTime);
+        0, [&] { return Begin(port.get()); }, [&] { printer.stop(); }, &inTime);
     EXPECT_TRUE(inTime);
     EXPECT_EQ(ended.result, 1);
     EXPECT_EQ(ended.status.offline, 1u);

@@ -168,6 +168,36 @@ TEST(TcpOnRequestStatus, EveryCallAsksThePrinterAgain) {
     EXPECT_EQ(printer.statusPortRequests(), 3u);
 }
 
+// A printer that sends far more than the application reads: the status call
+// keeps at most 64 KiB of it and leaves the rest with the connection, so
+// memory stays bounded and nothing is lost.
+TEST(TcpOnRequestStatus, DataTheApplicationDoesNotReadStaysBounded) {
+    NetworkPrinter printer(OnRequestPrinter());
+    printer.start();
+    OpenedPort port(printer.portName(), "9101", 1000);
+    ASSERT_TRUE(port);
+    std::string sent(256 * 1024, '\0');
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<char>('a' + (i / 7) % 26);
+    ASSERT_TRUE(printer.model().waitConnections(1, std::chrono::seconds(5)));
+    printer.model().sendRaw(sent);
+    for (int i = 0; i < 100 && WaitingOnConnectionTo(printer.address(), 9100) < int(sent.size()); ++i)
+        Settle();
+    ASSERT_EQ(WaitingOnConnectionTo(printer.address(), 9100), int(sent.size()));
+    int result = 0;
+    (void)Status(port.get(), &result);
+    (void)Status(port.get(), &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_GE(WaitingOnConnectionTo(printer.address(), 9100), int(sent.size() - 64 * 1024));
+    Bytes read;
+    while (read.size() < sent.size()) {
+        const Bytes more = Read(port.get(), 4096, &result);
+        if (result != 1) break;
+        read.insert(read.end(), more.begin(), more.end());
+    }
+    EXPECT_EQ(read, Text(sent));
+}
+
 TEST(TcpOnRequestStatus, FourByteAnswerGivesThreeConditionsAndNoRawBytes) {
     NetworkPrinter printer(OnRequestPrinter());
     printer.setStatusPortReply(std::string("\x18\x00\x0C\x00", 4));

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -47,23 +48,39 @@ VelmarPrinterStatus_2 Status(void* port, int* result) {
 
 void Settle() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
 
-int OptionOfConnectionTo(const std::string& address, unsigned short port, int level, int name) {
+namespace {
+
+// This process's descriptor of its connection to `address`:`port`, or -1.
+int DescriptorOfConnectionTo(const std::string& address, unsigned short port) {
     DIR* dir = opendir("/proc/self/fd");
     if (dir == nullptr) return -1;
-    int value = -1;
+    int found = -1;
     while (dirent* entry = readdir(dir)) {
         const int fd = atoi(entry->d_name);
         sockaddr_in peer{};
         socklen_t length = sizeof peer;
         if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET) continue;
         if (peer.sin_port != htons(port) || peer.sin_addr.s_addr != inet_addr(address.c_str())) continue;
-        int option = 0;
-        socklen_t size = sizeof option;
-        if (getsockopt(fd, level, name, &option, &size) == 0) value = option;
+        found = fd;
         break;
     }
     closedir(dir);
-    return value;
+    return found;
+}
+
+}  // namespace
+
+int OptionOfConnectionTo(const std::string& address, unsigned short port, int level, int name) {
+    const int fd = DescriptorOfConnectionTo(address, port);
+    int option = 0;
+    socklen_t size = sizeof option;
+    return fd >= 0 && getsockopt(fd, level, name, &option, &size) == 0 ? option : -1;
+}
+
+int WaitingOnConnectionTo(const std::string& address, unsigned short port) {
+    const int fd = DescriptorOfConnectionTo(address, port);
+    int waiting = 0;
+    return fd >= 0 && ioctl(fd, FIONREAD, &waiting) == 0 ? waiting : -1;
 }
 
 }  // namespace tcptest

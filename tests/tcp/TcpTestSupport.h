@@ -42,6 +42,8 @@ VelmarPrinterStatus_2 Status(void* port, int* result);
 // `address`:`port` (found among the open descriptors), or -1 when there is
 // no such connection.
 int OptionOfConnectionTo(const std::string& address, unsigned short port, int level, int name);
+// Bytes received on that connection and not yet taken by the port, or -1.
+int WaitingOnConnectionTo(const std::string& address, unsigned short port);
 
 // Gives bytes a peer just sent time to reach the port's socket.
 void Settle();

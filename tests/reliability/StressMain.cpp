@@ -1,0 +1,50 @@
+// reliability_stress: the stress run at any size (make stress runs it at full
+// size). Prints what it saw and the jobs per second against the ideal; exits
+// 1 when a promise broke or the rate is under the target.
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "Transports.h"
+
+namespace {
+
+// Jobs per second against every printer busy only for its mandated pauses.
+constexpr double kTargetShareOfIdeal = 0.9;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    reliability::StressOptions options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        const unsigned long value = std::strtoul(argv[i + 1], nullptr, 10);
+        if (flag == "--printers")
+            options.printers = static_cast<unsigned>(value);
+        else if (flag == "--threads")
+            options.threads = static_cast<unsigned>(value);
+        else if (flag == "--jobs")
+            options.jobsPerPrinter = static_cast<unsigned>(value);
+        else if (flag == "--faults")
+            options.faultShare = static_cast<double>(value) / 100.0;
+        else if (flag == "--seed")
+            options.seed = static_cast<uint32_t>(value);
+        else {
+            std::fprintf(stderr,
+                         "usage: %s [--printers N] [--threads N] [--jobs PER_PRINTER] [--faults PERCENT] [--seed N]\n",
+                         argv[0]);
+            return 2;
+        }
+    }
+    std::cout << "seed " << options.seed << "\n" << std::flush;
+    const reliability::StressReport report = RunStress(reliability::AllStressTransports(), options);
+    std::cout << report.summary();
+    const double share = report.jobsPerSecond() / report.idealJobsPerSecond();
+    if (!report.problems.empty()) return 1;
+    if (share < kTargetShareOfIdeal) {
+        std::cout << "under the target of " << kTargetShareOfIdeal << " x ideal\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,17 @@
+// The transports of this build in the reliability runs.
+#include "Transports.h"
+
+namespace reliability {
+
+std::vector<TransportTable> AllMatrixTables() {
+    std::vector<TransportTable> tables;
+    for (auto add : {NetworkMatrixTables}) {
+        std::vector<TransportTable> more = add();
+        tables.insert(tables.end(), more.begin(), more.end());
+    }
+    return tables;
+}
+
+std::vector<StressTransport> AllStressTransports() { return {NetworkStressTransport()}; }
+
+}  // namespace reliability

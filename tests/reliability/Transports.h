@@ -1,0 +1,21 @@
+// Each transport's share of the reliability runs: its fault-matrix tables and
+// its stress printers. A transport that lands adds its file and its lines here
+// and in the lists of FaultMatrixTest.cpp and StressRun.cpp.
+#pragma once
+
+#include <vector>
+
+#include "FaultMatrix.h"
+#include "Stress.h"
+
+namespace reliability {
+
+// The network port, with status on the data connection and on port 9101.
+std::vector<TransportTable> NetworkMatrixTables();
+StressTransport NetworkStressTransport();
+
+// Every transport in this build.
+std::vector<TransportTable> AllMatrixTables();
+std::vector<StressTransport> AllStressTransports();
+
+}  // namespace reliability
