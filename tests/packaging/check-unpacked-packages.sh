@@ -2,10 +2,10 @@
 # Unpacks the Debian packages into a scratch root (dpkg-deb -x: the files as
 # they would lie on a system) and uses that root alone: the packaged quenvar
 # runs the demo and plays the printer; a C program built through pkg-config
-# takes its status, a C++ program built through find_package(Quenvar) and a
-# Java program compiled against quenvar.jar each print a confirmed job. Every
-# program runs with a clean environment and must load libQuenvar.so.1 from the
-# root.
+# and a Python program using the packaged module take its status, a C++
+# program built through find_package(Quenvar) and a Java program compiled
+# against quenvar.jar each print a confirmed job. Every program runs with a
+# clean environment and must load libQuenvar.so.1 from the root.
 #   check-unpacked-packages.sh <directory of .deb files> <scratch directory> <javac> <java>
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -48,6 +48,9 @@ cc -std=c99 -Wall -Wextra -Werror -pedantic $(pc --cflags) "$here/consumer/statu
    $(pc --libs) -Wl,-rpath,"$(pc --variable=libdir)"
 loads_from_root "$work/status"
 env -i "$work/status" "$port"
+
+# Python through the packaged module, which must load the root's library.
+env -i /usr/bin/python3 "$here/consumer/status.py" "$root/usr/lib/python3/dist-packages" "$libdir/libQuenvar.so.1" "$port"
 
 # C++ through find_package, with the system's package locations shut out.
 cmake -S "$here/consumer" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$root/usr" \
