@@ -6,7 +6,10 @@
 #       ends it (an orderly stop: the printer writes its last lines)
 
 start_virtual_printer() {
-  env -i "$1" emulate --no-input >"$2" 2>&1 &
+  # The log exists before the printer starts: the background process opens
+  # it only when it gets to run.
+  : >"$2"
+  env -i "$1" emulate --no-input >>"$2" 2>&1 &
   printer_pid=$!
   printer_address=
   for _ in $(seq 200); do
