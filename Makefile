@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 
-.PHONY: all deps build test test-sanitize demo bench format clean reliability-doc stress
+.PHONY: all deps build test test-sanitize demo bench package format clean reliability-doc stress
 
 all: build
 
@@ -34,6 +34,7 @@ demo: build
 bench: build
 	$(BUILD)/bench/run-bench
 
+<<<<<<< HEAD
 # docs/reliability.md again from a run of the fault matrix (the test
 # reliability_matrix fails when the document no longer says what a run shows).
 reliability-doc: build
@@ -43,6 +44,11 @@ reliability-doc: build
 # rig allows), 64 threads, 100 checked jobs per printer with random faults.
 stress: build
 	nice $(BUILD)/tests/reliability/reliability_stress --printers 256 --threads 64 --jobs 100
+=======
+# Debian packages of the built tree, into $(BUILD)/packages, checked by lintian.
+package: build
+	scripts/build-packages $(BUILD) $(BUILD)/packages
+>>>>>>> main
 
 # Lays every C and C++ source out as .clang-format says (the tests check it).
 format:
