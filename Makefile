@@ -34,7 +34,6 @@ demo: build
 bench: build
 	$(BUILD)/bench/run-bench
 
-<<<<<<< HEAD
 # docs/reliability.md again from a run of the fault matrix (the test
 # reliability_matrix fails when the document no longer says what a run shows).
 reliability-doc: build
@@ -44,11 +43,10 @@ reliability-doc: build
 # rig allows), 64 threads, 100 checked jobs per printer with random faults.
 stress: build
 	nice $(BUILD)/tests/reliability/reliability_stress --printers 256 --threads 64 --jobs 100
-=======
+
 # Debian packages of the built tree, into $(BUILD)/packages, checked by lintian.
 package: build
 	scripts/build-packages $(BUILD) $(BUILD)/packages
->>>>>>> main
 
 # Lays every C and C++ source out as .clang-format says (the tests check it).
 format:
