@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 
-.PHONY: all deps build test test-sanitize demo bench package format clean reliability-doc stress
+.PHONY: all deps build test test-sanitize test-thread demo bench package format clean reliability-doc stress fuzz
 
 all: build
 
@@ -43,6 +43,11 @@ reliability-doc: build
 # rig allows), 64 threads, 100 checked jobs per printer with random faults.
 stress: build
 	nice $(BUILD)/tests/reliability/reliability_stress --printers 256 --threads 64 --jobs 100
+
+# Every libFuzzer target for FUZZ_SECONDS (default 60) each, with clang; what
+# they find joins their kept corpora in fuzz/corpus (see scripts/run-fuzzers).
+fuzz: deps
+	scripts/run-fuzzers
 
 # Debian packages of the built tree, into $(BUILD)/packages, checked by lintian.
 package: build

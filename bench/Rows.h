@@ -12,6 +12,10 @@ namespace bench {
 // The network port against plain sockets, each side on its own virtual printer.
 void AddNetworkRows(Suite& suite);
 
+// The stress run's jobs per second against the ideal, when the build has the
+// reliability runs (tests/reliability).
+void AddStressRows(Suite& suite);
+
 // The quenvar command against a plain program, both as processes.
 void AddToolRows(Suite& suite);
 
