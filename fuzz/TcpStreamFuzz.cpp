@@ -1,53 +1,40 @@
-// What a network printer sends on its data connection, fuzzed: a peer on a
-// loopback address plays the printer, opens with a status frame and then
-// sends the input; the port must take it apart without reading past a frame,
-// losing its footing or hanging. The first input byte picks the read size and whether the status is
-// taken first.
+// What a network printer sends on its data connection, fuzzed: the printer
+// opens with a status frame and then sends the input; the port must take it
+// apart without reading past a frame, losing its footing or hanging. The
+// first input byte picks the read size and whether the status is taken first.
+//
+// The connection is a stream socket pair: connect() to the printer's data
+// port is answered here (the library is linked into this program) by putting
+// one end of a pair in place of the port's socket, with the printer's bytes
+// already written to the other. The port reads, polls, shuts down and closes
+// a real socket, with no second thread and no network: fast enough to try
+// millions of inputs. A reconnection is refused, as by a printer gone.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <random>
+#include <cstring>
 #include <string>
-#include <thread>
 
 #include "quenvar.h"
 
 namespace {
 
-// A listening socket on port 9100 of a free 127.x.y.z, made once per process.
-struct FakePrinterAddress {
-    int listener = -1;
-    std::string address;
+const char* const kPrinterAddress = "127.0.0.9";
 
-    FakePrinterAddress() {
-        std::random_device seed;
-        std::mt19937 random(seed());
-        for (int attempt = 0; attempt < 200 && listener < 0; ++attempt) {
-            const std::string candidate = "127." + std::to_string(random() % 256) + "." +
-                                          std::to_string(random() % 256) + "." + std::to_string(2 + random() % 253);
-            // Non-blocking, so that clearing the backlog never waits.
-            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            sockaddr_in at{};
-            at.sin_family = AF_INET;
-            at.sin_port = htons(9100);
-            at.sin_addr.s_addr = inet_addr(candidate.c_str());
-            const int one = 1;
-            setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-            if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 && listen(fd, 4) == 0) {
-                listener = fd;
-                address = candidate;
-            } else {
-                close(fd);
-            }
-        }
-        if (listener < 0) std::perror("no free loopback address for port 9100");
-    }
+// The printer's side of this input's connection.
+struct Printer {
+    const uint8_t* data = nullptr;  // what it says after its opening status
+    size_t size = 0;
+    int end = -1;            // its end of the connection, once the port connected
+    bool connected = false;  // it takes one connection per input
 };
+Printer g_printer;
 
 void sendAll(int fd, const uint8_t* data, size_t size) {
     while (size > 0) {
@@ -58,32 +45,47 @@ void sendAll(int fd, const uint8_t* data, size_t size) {
     }
 }
 
-// The printer: opening status, the input, then it closes its side and waits
-// for the host to close.
-void playPrinter(int listener, const uint8_t* data, size_t size) {
-    pollfd ready{listener, POLLIN, 0};
-    if (poll(&ready, 1, 2000) != 1) return;
-    const int connection = accept(listener, nullptr, nullptr);
-    if (connection < 0) return;
-    static const uint8_t opening[] = {0x23, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00};
-    sendAll(connection, opening, sizeof opening);
-    sendAll(connection, data, size);
-    shutdown(connection, SHUT_WR);
-    char sink[256];
-    while (recv(connection, sink, sizeof sink, 0) > 0) {}
-    close(connection);
+bool toPrinter(const sockaddr* to, socklen_t length) {
+    if (to == nullptr || length < sizeof(sockaddr_in) || to->sa_family != AF_INET) return false;
+    const auto* in = reinterpret_cast<const sockaddr_in*>(to);
+    return in->sin_port == htons(9100) && in->sin_addr.s_addr == inet_addr(kPrinterAddress);
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static FakePrinterAddress printer;
-    if (printer.listener < 0 || size == 0) return 0;
-    const unsigned int readSize = 1 + data[0] % 64;
-    std::thread peer(playPrinter, printer.listener, data + 1, size - 1);
+extern "C" int connect(int fd, const sockaddr* to, socklen_t length) {
+    if (!toPrinter(to, length)) return static_cast<int>(syscall(SYS_connect, fd, to, length));
+    if (g_printer.connected) {
+        errno = ECONNREFUSED;
+        return -1;
+    }
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return -1;
+    // The port's descriptor becomes the host's end (blocking, as a connected
+    // socket the port switches back to blocking would be).
+    if (dup3(pair[0], fd, O_CLOEXEC) < 0) {
+        close(pair[0]);
+        close(pair[1]);
+        return -1;
+    }
+    close(pair[0]);
+    static const uint8_t opening[] = {0x23, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00};
+    sendAll(pair[1], opening, sizeof opening);
+    sendAll(pair[1], g_printer.data, g_printer.size);
+    shutdown(pair[1], SHUT_WR);
+    g_printer.end = pair[1];
+    g_printer.connected = true;
+    return 0;
+}
 
-    // "9100": status comes on the data connection; "a": no keep-alive set-up.
-    void* port = OpenPort(("TCP:" + printer.address).c_str(), "9100a", 50);
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const unsigned int readSize = 1 + data[0] % 64;
+    g_printer = Printer{data + 1, size - 1, -1, false};
+
+    // "9100": status on the data connection; "a" and "n": no keep-alive and
+    // no TCP_NODELAY, options a socket pair does not have.
+    void* port = OpenPort((std::string("TCP:") + kPrinterAddress).c_str(), "9100an", 50);
     if (port != nullptr) {
         // Bit 7 of the first byte: take the status first (the drain reads
         // whatever waits as status frames), else read the stream as data.
@@ -100,10 +102,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         ClosePort(port);
     }
-    peer.join();
-    // Connections the port opened again after the printer closed its side
-    // wait in the backlog; they must not meet the next input.
-    for (int stale; (stale = accept(printer.listener, nullptr, nullptr)) >= 0;)
-        close(stale);
+    if (g_printer.end >= 0) close(g_printer.end);
     return 0;
 }
