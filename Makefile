@@ -4,6 +4,10 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
+THREAD_BUILD ?= build-thread
+# The tests that run threads against the library: many ports at once, the
+# stress run, the fault matrix, the Java bridge.
+THREAD_TESTS ?= Concurrency|Stress|reliability_matrix|^java\.
 
 .PHONY: all deps build test test-sanitize test-thread demo bench package format clean reliability-doc stress fuzz
 
@@ -27,6 +31,12 @@ test-sanitize: deps
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUENVAR_SANITIZE=ON -DQUENVAR_BUILD_JAVA=OFF -DQUENVAR_BUILD_BENCH=OFF
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# The tests that run threads against the library, under ThreadSanitizer.
+test-thread: deps
+	cmake -S . -B $(THREAD_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENVAR_SANITIZE_THREAD=ON -DQUENVAR_BUILD_BENCH=OFF -DQUENVAR_BUILD_PYTHON=OFF
+	cmake --build $(THREAD_BUILD) -j $(JOBS)
+	cd $(THREAD_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS) -R '$(THREAD_TESTS)'
 
 demo: build
 	$(BUILD)/tools/quenvar demo
@@ -58,4 +68,4 @@ format:
 	scripts/check-format --fix
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(THREAD_BUILD)
