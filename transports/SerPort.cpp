@@ -371,7 +371,7 @@ int SerPort::endCheckedBlock(VelmarPrinterStatus_2* status) {
         status->offline = 1;
         return 1;
     }
-    static const StatusQuery query;
+    const StatusQuery query;
     for (;;) {
         deadline.pause(kEndPollPauseMs);
         if (!readOrClear(status, status->raw, quenvar::CompletionAnswerLength, &status->rawLength, deadline)) {

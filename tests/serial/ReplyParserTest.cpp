@@ -41,7 +41,7 @@ TEST(SerialReplyParser, WhatDecidesAndWhatIsSent) {
         SerPort port(printer.name().c_str(), kSettings, 200);
         VelmarPrinterStatus_2 status{};
         status.raw[0] = 0x1A;  // an earlier reply left in the record
-        std::memcpy(status.raw, c.raw.data(), c.raw.size());
+        if (!c.raw.empty()) std::memcpy(status.raw, c.raw.data(), c.raw.size());
         status.rawLength = static_cast<uint32_t>(c.raw.size());
         EXPECT_EQ(port.SerReadBufParser(&status), c.result);
         EXPECT_EQ(status.offline, c.offline);
