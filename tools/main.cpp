@@ -18,15 +18,17 @@ const char* kPortHelp =
     "  usbprn:TEXT[;sn:SERIAL]           USB printer class, by identification text\n"
     "Settings (--settings): network: n keeps Nagle on, a turns keep-alive off,\n"
     "  9100 = status comes on the data connection, 9101 = ask port 9101 (neither: discovery decides);\n"
-    "  serial: baud,parity,data bits,stop bits,flow, e.g. 9600,n,8,1,n or 38400,e,7,2,h.\n"
-    "Time limit (--timeout): milliseconds for the connect and each send and receive; a job\n"
-    "  confirmation waits at most 10 x that, at least 1 s.\n"
+    "  serial: baud,parity,data bits,stop bits,flow, e.g. 9600,n,8,1,n or 38400,e,7,2,h\n"
+    "  (flow h: writes wait for the printer's DSR).\n"
+    "Time limit (--timeout): milliseconds for the connect and each send and receive (serial: for\n"
+    "  each wait for the printer's bytes); a job confirmation waits at most 10 x that, at least 1 s.\n"
     "Examples:\n"
     "  quenvar status tcp:192.0.2.10 --json\n"
     "  quenvar print tcp:192.0.2.10 receipt.bin\n"
     "  quenvar print /dev/ttyUSB0 receipt.bin --settings 9600,n,8,1,h\n"
     "  quenvar read \"usbprn:RECEIPT 80;sn:0042\" --max 64\n"
     "  quenvar emulate --address 127.0.0.5   (then: quenvar status tcp:127.0.0.5)\n"
+    "  quenvar emulate --serial /dev/ttyQV0  (as root; then: quenvar status /dev/ttyQV0 -s 9600,n,8,1,n)\n"
     "  quenvar demo\n";
 
 }  // namespace
