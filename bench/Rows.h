@@ -12,6 +12,10 @@ namespace bench {
 // The network port against plain sockets, each side on its own virtual printer.
 void AddNetworkRows(Suite& suite);
 
+// The serial port against the same system calls by hand, each side on a
+// virtual serial printer behind the test rig's serial line.
+void AddSerialRows(Suite& suite);
+
 // The quenvar command against a plain program, both as processes.
 void AddToolRows(Suite& suite);
 

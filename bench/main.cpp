@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
 
     bench::Suite suite(config);
     bench::AddNetworkRows(suite);
+    bench::AddSerialRows(suite);
     bench::AddToolRows(suite);
     bench::AddJavaRows(suite);
     if (list) {
