@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
     bench::AddSerialRows(suite);
     bench::AddToolRows(suite);
     bench::AddJavaRows(suite);
+    bench::AddPythonRows(suite);
     if (list) {
         suite.list(std::cout);
         return 0;
