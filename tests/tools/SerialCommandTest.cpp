@@ -119,8 +119,10 @@ TEST_F(SerialCommandTest, StatusAndPrintThroughTheLinkedName) {
     const CommandRun open = quenvar("status " + port);
     EXPECT_EQ(open.exitCode, 0) << open.err;
     EXPECT_NE(open.out.find("cover open"), std::string::npos) << open.out;
-    const CommandRun refused = quenvar("print " + port + " -", "printf 'never\\n' | ");
+    std::ofstream(dir_ + "/never.bin", std::ios::binary) << "never\n";
+    const CommandRun refused = quenvar("print " + port + " " + dir_ + "/never.bin");
     EXPECT_EQ(refused.exitCode, 4) << refused.err;
+    EXPECT_NE(refused.err.find("cover open"), std::string::npos) << refused.err;
     type("cover close");
     ASSERT_TRUE(waitForOutput("cover closed"));
 
