@@ -394,7 +394,7 @@ void FakeUsbDevice::pump(OpenFile& file) {
             const std::string data(static_cast<const char*>(urb->buffer), length);
             if (function_->bulkOut(urb->endpoint, data)) {
                 urb->actual_length = static_cast<int>(length);
-                log_.add("bulk-out", urb->endpoint, {data.begin(), data.end()});
+                log_.add("bulk-out", (length << 8) | urb->endpoint, {data.begin(), data.end()});
                 complete = true;
             }
         } else {
@@ -403,7 +403,7 @@ void FakeUsbDevice::pump(OpenFile& file) {
                 const std::size_t count = data->size() < length ? data->size() : length;
                 std::memcpy(urb->buffer, data->data(), count);
                 urb->actual_length = static_cast<int>(count);
-                log_.add("bulk-in", urb->endpoint, {data->begin(), data->begin() + count});
+                log_.add("bulk-in", (length << 8) | urb->endpoint, {data->begin(), data->begin() + count});
                 complete = true;
             }
         }
@@ -482,7 +482,7 @@ std::string UsbPlug::path() const {
     return path_;
 }
 
-CallLog& UsbPlug::log() { return log_; }
+CallLog& UsbPlug::log() const { return log_; }
 
 // ---------------------------------------------------------------------------
 

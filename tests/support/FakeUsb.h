@@ -45,9 +45,9 @@ public:
     //   open, close, connectinfo, claim (interface), release (interface),
     //   setconfig (value), setintf (interface << 8 | alternate setting),
     //   disconnect (interface, the kernel driver detach), control (SetupValue;
-    //   data: the OUT data stage, or what an IN request got), bulk-out
-    //   (endpoint; data sent), bulk-in (endpoint; data received), discard.
-    CallLog& log();
+    //   data: the OUT data stage, or what an IN request got), bulk-out and
+    //   bulk-in (URB length << 8 | endpoint; data sent or received), discard.
+    CallLog& log() const;
 
     // Packs a control request's setup as its "control" log entry carries it.
     static uint64_t SetupValue(const emulator::UsbSetup& setup);
@@ -63,7 +63,7 @@ private:
     std::shared_ptr<FakeUsbDevice> device_;  // null while unplugged
     std::unique_ptr<DeviceRegistration> registration_;
     std::string path_;
-    CallLog log_;
+    mutable CallLog log_;
 };
 
 // The process's USB host: the scratch directory, named by USB_DEVFS_PATH from
