@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -500,7 +501,12 @@ UsbHost::UsbHost() {
     // something: bus 001 is always there.
     ::mkdir((root_ + "/001").c_str(), 0755);
     ::setenv("USB_DEVFS_PATH", root_.c_str(), 1);
-    std::atexit([] { std::system(("rm -rf '" + Instance().root() + "'").c_str()); });
+    // Gone with the process (without starting one: a shell would inherit a
+    // preloaded printer).
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(Instance().root(), ignored);
+    });
 }
 
 UsbHost::~UsbHost() = default;
