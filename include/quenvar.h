@@ -10,15 +10,24 @@
  * failure. Counts and states come back through out-parameters. There are no
  * error codes and no error texts; the library prints nothing.
  *
- * Threads: the library creates no threads and takes no locks. One port must be
- * used by one thread at a time; different ports may be used from different
- * threads at once.
+ * Threads: the library creates no threads. One port must be used by one
+ * thread at a time; different ports may be used from different threads at
+ * once. The only lock it takes is around the search for a USB printer: the USB
+ * library keeps one list of buses and devices for the whole process, so USB
+ * ports opening or reopening their printer take turns.
  *
  * Time limits: every call blocks on the caller's thread. Each transfer is
  * bounded by the time limit given to OpenPort (timeoutMs; 0 means that sends
  * and receives wait without limit). A checked-block operation that has not
  * seen the printer's answer within QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs)
  * ends by itself as a failed exchange.
+ *
+ * timeoutMs 0 on USB: every control and bulk transfer waits without limit, as
+ * the USB library takes 0. On the vendor route ("usbven:") a ReadPort that
+ * finds nothing waiting fails at once instead of asking again. The status and
+ * checked-block operations of both USB routes still wait for the printer's
+ * answers no longer than QUENVAR_CHECKED_BLOCK_BOUND_MS(0), i.e.
+ * QUENVAR_CHECKED_BLOCK_MIN_BOUND_MS.
  *
  * This header compiles as C (C99 and later) and as C++.
  */
@@ -322,7 +331,8 @@ QUENVAR_API int ClosePort(void* port);
  *       printer mixes into the stream are taken out).
  * read  out: the number of bytes stored in buf.
  * Returns 1 on success (possibly with *read 0), 0 on failure. Waits up to
- * timeoutMs for the printer's first bytes.
+ * timeoutMs for the printer's first bytes. On USB a read that gets nothing
+ * within timeoutMs fails, and the port opens the printer anew on its next call.
  */
 QUENVAR_API int ReadPort(void* port, unsigned char* buf, unsigned int size, unsigned int* read);
 
@@ -333,13 +343,16 @@ QUENVAR_API int ReadPort(void* port, unsigned char* buf, unsigned int size, unsi
  * written  out: how many of them the printer's port took. One call makes one
  *          transfer and may take fewer than size bytes (serial: at most 40,
  *          USB: at most 64): loop on *written until all are sent.
- * Returns 1 on success, 0 on failure. Waits up to timeoutMs.
+ * Returns 1 on success, 0 on failure. Waits up to timeoutMs. On USB a
+ * transfer the printer did not take within timeoutMs returns 1 with *written
+ * 0; the port stays open.
  */
 QUENVAR_API int WritePort(void* port, const unsigned char* buf, unsigned int size, unsigned int* written);
 
 /*
  * GetOnlineStatus - online: out, 1 when the printer is online, 0 when not.
- * Returns 1 on success; on 0, *online is left as it was.
+ * Returns 1 on success; on 0, *online is left as it was (USB: set to 0 when
+ * the printer did not answer the request).
  */
 QUENVAR_API int GetOnlineStatus(void* port, unsigned int* online);
 

@@ -72,12 +72,14 @@ constexpr uint64_t kNeverWritable = 0xFFFFFFFFFFFFFFFEull;
 // leaves a URB pending, which the next reap looks at again.
 class FakeUsbDevice : public FakeDevice {
 public:
-    FakeUsbDevice(std::shared_ptr<emulator::UsbFunction> function, unsigned devnum, CallLog& log)
+    // log: shared with the plug; a file the host still holds open may outlive it.
+    FakeUsbDevice(std::shared_ptr<emulator::UsbFunction> function, unsigned devnum, std::shared_ptr<CallLog> log)
         : function_(std::move(function)),
           descriptors_(function_->descriptors()),
           configurations_(parse_configurations(descriptors_)),
           devnum_(devnum),
-          log_(log) {
+          logHolder_(std::move(log)),
+          log_(*logHolder_) {
         for (uint8_t interface : function_->kernelDriverInterfaces())
             driverBound_.insert(interface);
         if (!configurations_.empty()) activeConfiguration_ = configurations_.front().value;
@@ -214,6 +216,7 @@ private:
     const std::string descriptors_;
     const std::vector<Configuration> configurations_;
     const unsigned devnum_;
+    const std::shared_ptr<CallLog> logHolder_;
     CallLog& log_;
     bool gone_ = false;
     int activeConfiguration_ = 0;
@@ -483,7 +486,7 @@ std::string UsbPlug::path() const {
     return path_;
 }
 
-CallLog& UsbPlug::log() const { return log_; }
+CallLog& UsbPlug::log() const { return *log_; }
 
 // ---------------------------------------------------------------------------
 

@@ -63,7 +63,7 @@ private:
     std::shared_ptr<FakeUsbDevice> device_;  // null while unplugged
     std::unique_ptr<DeviceRegistration> registration_;
     std::string path_;
-    mutable CallLog log_;
+    std::shared_ptr<CallLog> log_ = std::make_shared<CallLog>();
 };
 
 // The process's USB host: the scratch directory, named by USB_DEVFS_PATH from
