@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -46,8 +47,9 @@ constexpr int kAnswerBoundMs = 60000;
 class JavaDriver {
 public:
     // smoke: a JVM that starts cheaply (no optimising compiler), for a run
-    // whose numbers are not judged.
-    explicit JavaDriver(bool smoke) {
+    // whose numbers are not judged. environment: NAME=VALUE entries the JVM
+    // gets on top of this process's.
+    JavaDriver(bool smoke, const std::vector<std::string>& environment) {
         int ends[2];
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
             throw std::runtime_error("cannot make a socket pair for the JVM");
@@ -59,11 +61,19 @@ public:
             argv.push_back(word.data());
         argv.push_back(nullptr);
 
+        std::vector<char*> envp;
+        std::vector<std::string> added = environment;
+        for (std::string& entry : added)
+            envp.push_back(entry.data());
+        for (char** entry = environ; *entry != nullptr; ++entry)
+            envp.push_back(*entry);
+        envp.push_back(nullptr);
+
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-        const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         close(ends[1]);
         fd_ = ends[0];
@@ -123,13 +133,54 @@ private:
     std::string pending_;
 };
 
-// The one JVM of the run, started by the first repetition that needs it.
-JavaDriver& java_driver(bool smoke, bool* fresh) {
-    static std::unique_ptr<JavaDriver> driver;
+// The one JVM of the run for each printer route (`key`), started by the
+// first repetition that needs it.
+JavaDriver& java_driver(bool smoke, const std::string& key, const std::vector<std::string>& environment, bool* fresh) {
+    static std::map<std::string, std::unique_ptr<JavaDriver>> drivers;
+    std::unique_ptr<JavaDriver>& driver = drivers[key];
     *fresh = !driver;
-    if (!driver) driver = std::make_unique<JavaDriver>(smoke);
+    if (!driver) driver = std::make_unique<JavaDriver>(smoke, environment);
     return *driver;
 }
+
+// Where each side prints: the C side in this process, the Java side in its
+// JVM (given `javaEnvironment`), on printers of their own with the same options.
+struct JobSides {
+    std::string key;  // names the route and its JVM
+    std::string cPortName, javaPortName, settings;
+    unsigned int timeoutMs = kTimeoutMs;
+    std::vector<std::string> javaEnvironment;
+    std::shared_ptr<void> printers;  // keeps them running
+};
+
+JobSides network_sides() {
+    auto forC = std::make_shared<emulator::NetworkPrinter>(), forJava = std::make_shared<emulator::NetworkPrinter>();
+    forC->start();
+    forJava->start();
+    JobSides sides;
+    sides.key = "tcp";
+    sides.cPortName = forC->portName();
+    sides.javaPortName = forJava->portName();
+    sides.settings = "9100";
+    sides.printers = std::make_shared<std::pair<decltype(forC), decltype(forJava)>>(forC, forJava);
+    return sides;
+}
+
+#ifdef QUENVAR_BENCH_USB
+// The vendor route: the C side's printer plugged in here, the Java side's
+// preloaded into its JVM.
+JobSides usb_vendor_sides() {
+    JobSides sides;
+    sides.key = "usbven";
+    sides.cPortName = "usbven:;sn:JOBC0001";
+    sides.javaPortName = "usbven:;sn:JOBJ0001";
+    sides.timeoutMs = 100;  // each status exchange waits out two of these
+    sides.javaEnvironment = {std::string("LD_PRELOAD=") + QUENVAR_PRELOAD_PATH,
+                             "QUENVAR_TEST_PRINTER=usbven:serial=JOBJ0001"};
+    sides.printers = PlugUsbVendorPrinter("JOBC0001");
+    return sides;
+}
+#endif
 
 // Begin, the job in WritePort calls of what is left, end: the seconds it
 // took, or 0 when a step failed.
@@ -147,21 +198,20 @@ double c_job(void* port, const std::vector<unsigned char>& job) {
     return WallSeconds() - start;
 }
 
-void java_job(benchmark::State& state, bool smoke, std::size_t bytes) {
+void java_job(benchmark::State& state, bool smoke, std::size_t bytes, JobSides (*makeSides)()) {
     const std::string command = "job " + std::to_string(bytes);
     void* port = nullptr;
     JavaDriver* driver = nullptr;
     try {
-        emulator::NetworkPrinter forC, forJava;
-        forC.start();
-        forJava.start();
+        const JobSides sides = makeSides();
         bool fresh = false;
-        driver = &java_driver(smoke, &fresh);
-        driver->ask("open " + forJava.portName() + " 9100 " + std::to_string(kTimeoutMs));
+        driver = &java_driver(smoke, sides.key, sides.javaEnvironment, &fresh);
+        driver->ask("open " + sides.javaPortName + " " + (sides.settings.empty() ? "-" : sides.settings) + " " +
+                    std::to_string(sides.timeoutMs));
         // A new JVM first runs a few jobs untimed: its compilers see the job path.
         for (int i = 0; fresh && !smoke && i < 5; ++i)
             driver->ask(command);
-        port = OpenPort(forC.portName().c_str(), "9100", kTimeoutMs);
+        port = OpenPort(sides.cPortName.c_str(), sides.settings.c_str(), sides.timeoutMs);
         if (port == nullptr) return state.SkipWithError("cannot open the port");
         const std::vector<unsigned char> job(bytes, 'A');
         std::string failure;
@@ -176,6 +226,8 @@ void java_job(benchmark::State& state, bool smoke, std::size_t bytes) {
                 }
             });
         if (!failure.empty()) std::cerr << "\njava/job: " << failure << "\n";
+        ClosePort(port);
+        port = nullptr;
     } catch (const std::exception& e) {
         state.SkipWithError(e.what());
     }
@@ -195,11 +247,22 @@ void AddJavaRows(Suite& suite) {
     // Each pair waits out four 100 ms pauses: fewer repetitions.
     suite
         .add(
-            "java/job", [=](benchmark::State& s) { java_job(s, smoke, bytes); }, true, 3.0 / 7)
+            "java/job", [=](benchmark::State& s) { java_job(s, smoke, bytes, network_sides); }, true, 3.0 / 7)
         ->Iterations(smoke ? 1 : 5);
     suite.row(PairedTimeRow(
         std::string("checked job via Java Printer.printJob: begin, ") + (smoke ? "4 KiB" : "1 MiB") + ", end",
         "the same job from C", "java/job", Goal::AtMost, 1.1, 1e3, "ms"));
+#ifdef QUENVAR_BENCH_USB
+    // The same on the USB vendor route, the Java side's printer preloaded
+    // into its JVM; each pair waits out eight 100 ms time limits.
+    suite
+        .add(
+            "java/usbjob", [=](benchmark::State& s) { java_job(s, smoke, bytes, usb_vendor_sides); }, true, 3.0 / 7)
+        ->Iterations(smoke ? 1 : 5);
+    suite.row(PairedTimeRow(
+        std::string("USB vendor route: checked job via Java Printer.printJob, ") + (smoke ? "4 KiB" : "1 MiB"),
+        "the same job from C", "java/usbjob", Goal::AtMost, 1.1, 1e3, "ms"));
+#endif
 }
 
 #else
