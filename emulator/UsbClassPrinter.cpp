@@ -24,23 +24,19 @@ std::vector<UsbAltSettingDescription> printer_interface(bool unidirectional) {
 UsbClassPrinter::UsbClassPrinter(UsbPrinterOptions options, bool unidirectional)
     : UsbPrinterDevice(std::move(options), 0x0001, printer_interface(unidirectional)) {
     model().setAnswerRealTimeRequests(true);
+    model().setTakeAutomaticStatusCommand(true);
 }
 
-void UsbClassPrinter::setAutomaticStatus(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    automaticStatus_ = on;
-    lastAutomaticBlock_.clear();  // switching it on reports the status at once
-    collectLocked();
-}
-
-bool UsbClassPrinter::automaticStatus() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return automaticStatus_;
-}
+bool UsbClassPrinter::automaticStatus() const { return model().automaticStatusMask() != 0; }
 
 void UsbClassPrinter::collectLocked() {
     latestReply_ += model().takeOutput();
-    if (automaticStatus_ && !model().silent()) {
+    const unsigned starts = model().automaticStatusStarts();
+    if (starts != automaticStatusStarts_) {
+        automaticStatusStarts_ = starts;
+        lastAutomaticBlock_.clear();  // switching it on reports the status at once
+    }
+    if (automaticStatus() && !model().silent()) {
         const std::string block = model().escposAutomaticStatus();
         if (block != lastAutomaticBlock_) {
             latestReply_ += block;
@@ -72,21 +68,14 @@ UsbControlAnswer UsbClassPrinter::control(const UsbSetup& setup, const std::stri
 bool UsbClassPrinter::bulkOut(uint8_t endpoint, const std::string& data) {
     if (endpoint != kBulkOut || bulkOutBlocked()) return false;
     catchUp();
-    std::vector<std::string> commands;
-    std::string printData;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         // What the printer said before this write is superseded by it.
         collectLocked();
         latestReply_.clear();
-        printData = automaticStatusCommand_.filter(data, commands);
     }
-    model().consume(printData.data(), printData.size());
+    model().consume(data.data(), data.size());
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const std::string& command : commands) {
-        automaticStatus_ = command[2] != 0;
-        lastAutomaticBlock_.clear();
-    }
     collectLocked();
     return true;
 }

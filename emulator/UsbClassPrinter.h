@@ -26,8 +26,7 @@ public:
     // unidirectional: the protocol 1 interface, without a bulk IN pipe.
     explicit UsbClassPrinter(UsbPrinterOptions options = {}, bool unidirectional = false);
 
-    // Switches the ESC/POS automatic status on or off, as GS a does.
-    void setAutomaticStatus(bool on);
+    // Whether the ESC/POS automatic status is on (GS a n with n not 0).
     bool automaticStatus() const;
 
     std::vector<uint8_t> kernelDriverInterfaces() const override { return {0}; }
@@ -41,10 +40,9 @@ private:
     // holds mutex_.
     void collectLocked();
 
-    CommandFilter automaticStatusCommand_{{0x1D, 0x61, -1}};
     std::string latestReply_;
-    bool automaticStatus_ = false;
-    std::string lastAutomaticBlock_;  // the last block reported while it is on
+    unsigned automaticStatusStarts_ = 0;  // GS a n (n not 0) seen so far: each reports at once
+    std::string lastAutomaticBlock_;      // the last block reported while it is on
 };
 
 }  // namespace emulator

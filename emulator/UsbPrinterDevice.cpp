@@ -41,7 +41,7 @@ UsbPrinterDevice::UsbPrinterDevice(UsbPrinterOptions options, uint16_t defaultPr
     model_.setPrintSpeed(options_.printSpeedBps);
     // The host is always there while the device is plugged in.
     model_.hostConnected();
-    model_.setChangeListener([this] {
+    subscription_ = model_.subscribe([this] {
         std::lock_guard<std::mutex> lock(clockMutex_);
         changed_ = true;
         clockWake_.notify_all();
@@ -56,7 +56,7 @@ UsbPrinterDevice::~UsbPrinterDevice() {
         clockWake_.notify_all();
     }
     clock_.join();
-    model_.setChangeListener(nullptr);
+    subscription_.reset();
 }
 
 // The printer prints on its own time: while data waits it advances every few

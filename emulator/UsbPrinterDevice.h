@@ -43,6 +43,7 @@ public:
 
     ~UsbPrinterDevice() override;
     PrinterModel& model() { return model_; }
+    const PrinterModel& model() const { return model_; }
     const UsbPrinterOptions& options() const { return options_; }
 
     // The identification text the printer reports (after its 2-byte length).
@@ -103,6 +104,7 @@ private:
     std::condition_variable clockWake_;
     bool changed_ = false;
     std::atomic<bool> stopping_{false};
+    PrinterModel::Subscription subscription_;
     std::thread clock_;
 };
 
