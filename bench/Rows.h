@@ -32,6 +32,10 @@ std::shared_ptr<void> PlugUsbVendorPrinter(const std::string& serial);
 // bridge: its JVM runs JavaJobDriver.java.
 void AddJavaRows(Suite& suite);
 
+// The Python package's Printer against the C interface, when the build has
+// the package: its interpreter runs PythonJobDriver.py.
+void AddPythonRows(Suite& suite);
+
 // Child process of the resident memory row: opens one port per address with
 // `settings`, prints "<resident before> <resident after>" in bytes. Exit status
 // 0, or 1 when a port could not be opened.

@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
     bench::AddToolRows(suite);
     bench::AddUsbRows(suite);
     bench::AddJavaRows(suite);
+    bench::AddPythonRows(suite);
     if (list) {
         suite.list(std::cout);
         return 0;
