@@ -1,7 +1,6 @@
 // The USB printer port through the printer class. See USBPRNPort.h.
 #include "transports/USBPRNPort.h"
 
-#include <climits>
 #include <cstring>
 
 #include "core/CompletionCommands.h"
@@ -72,9 +71,6 @@ int find_first_altsetting(struct usb_device* dev, int* configIndex, int* interfa
     }
     return -1;
 }
-
-// `size` as the USB library's transfer length, which is an int.
-int transfer_length(unsigned int size) { return size > INT_MAX ? INT_MAX : static_cast<int>(size); }
 
 }  // namespace
 
@@ -169,8 +165,8 @@ int USBPRNPort::readPortWithin(unsigned char* buf, unsigned int size, unsigned i
             return 0;
         }
     }
-    const int got = usb_bulk_read(handle, bulkInEndpoint, reinterpret_cast<char*>(buf), transfer_length(size),
-                                  static_cast<int>(waitMs > INT_MAX ? INT_MAX : waitMs));
+    const int got =
+        usb_bulk_read(handle, bulkInEndpoint, reinterpret_cast<char*>(buf), usb::UsbInt(size), usb::UsbInt(waitMs));
     if (got < 0) {
         dropHandle();
         *read = 0;
@@ -184,7 +180,7 @@ int USBPRNPort::writePort(const unsigned char* buf, unsigned int size, unsigned 
     if (openPort() == 0) return 0;
     const unsigned int length = size < kWriteMax ? size : kWriteMax;
     const int sent = usb_bulk_write(handle, bulkOutEndpoint, reinterpret_cast<const char*>(buf),
-                                    static_cast<int>(length), static_cast<int>(timeoutMs));
+                                    static_cast<int>(length), usb::UsbInt(timeoutMs));
     if (sent == kBulkTimedOut) {
         *written = 0;
         return 1;
@@ -210,7 +206,7 @@ int USBPRNPort::getOnlineStatus(unsigned int* online) {
     if (openPort() == 0) return 0;
     unsigned char portStatus = 0;
     if (usb_control_msg(handle, kClassIn, kGetPortStatus, 0, interfaceNumber, reinterpret_cast<char*>(&portStatus), 1,
-                        static_cast<int>(timeoutMs)) < 0) {
+                        usb::UsbInt(timeoutMs)) < 0) {
         dropHandle();
         *online = 0;
         return 0;
@@ -316,8 +312,7 @@ int USBPRNPort::endCheckedBlock(VelmarPrinterStatus_2* status) {
 
 int USBPRNPort::resetDevice() {
     if (openPort() == 0) return 0;
-    if (usb_control_msg(handle, kClassIn, kSoftReset, 0, interfaceNumber, nullptr, 0, static_cast<int>(timeoutMs)) <
-        0) {
+    if (usb_control_msg(handle, kClassIn, kSoftReset, 0, interfaceNumber, nullptr, 0, usb::UsbInt(timeoutMs)) < 0) {
         dropHandle();
         return 0;
     }

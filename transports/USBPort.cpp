@@ -2,7 +2,6 @@
 #include "transports/USBPort.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <ctime>
 
@@ -69,9 +68,6 @@ int find_first_altsetting(struct usb_device* dev, int* configIndex, int* interfa
     }
     return -1;
 }
-
-// `size` as the USB library's transfer length, which is an int.
-int transfer_length(unsigned int size) { return size > INT_MAX ? INT_MAX : static_cast<int>(size); }
 
 }  // namespace
 
@@ -158,14 +154,14 @@ int USBPort::readPortWithin(unsigned char* buf, unsigned int size, unsigned int*
     for (;;) {
         unsigned char waiting[2] = {0, 0};
         if (usb_control_msg(handle, kVendorIn, kReceiveDataRequest, static_cast<int>(size & 0xFFFF), 0,
-                            reinterpret_cast<char*>(waiting), 2, static_cast<int>(timeoutMs)) < 0) {
+                            reinterpret_cast<char*>(waiting), 2, usb::UsbInt(timeoutMs)) < 0) {
             dropHandle();
             return 0;
         }
         const double elapsed = gettimeofday_msec() - start;
         if (waiting[0] != 0 || waiting[1] != 0) {
-            const int got = usb_bulk_read(handle, bulkInEndpoint, reinterpret_cast<char*>(buf), transfer_length(size),
-                                          static_cast<int>(timeoutMs));
+            const int got = usb_bulk_read(handle, bulkInEndpoint, reinterpret_cast<char*>(buf), usb::UsbInt(size),
+                                          usb::UsbInt(timeoutMs));
             if (got < 0) {
                 dropHandle();
                 *read = 0;
@@ -189,7 +185,7 @@ int USBPort::writePort(const unsigned char* buf, unsigned int size, unsigned int
     if (openPort() == 0) return 0;
     const unsigned int length = size < kWriteMax ? size : kWriteMax;
     const int sent = usb_bulk_write(handle, bulkOutEndpoint, reinterpret_cast<const char*>(buf),
-                                    static_cast<int>(length), static_cast<int>(timeoutMs));
+                                    static_cast<int>(length), usb::UsbInt(timeoutMs));
     if (sent == kBulkTimedOut) {
         // The printer did not take the data in time; it is still there.
         *written = 0;
@@ -211,7 +207,7 @@ int USBPort::getOnlineStatus(unsigned int* online) {
     if (openPort() == 0) return 0;
     unsigned char portStatus = 0;
     if (usb_control_msg(handle, kVendorIn, kPortStatusRequest, 0, 0, reinterpret_cast<char*>(&portStatus), 1,
-                        static_cast<int>(timeoutMs)) < 0) {
+                        usb::UsbInt(timeoutMs)) < 0) {
         dropHandle();
         *online = 0;
         return 0;
@@ -280,7 +276,7 @@ int USBPort::endCheckedBlock(VelmarPrinterStatus_2* status) {
 
 int USBPort::resetDevice() {
     if (openPort() == 0) return 0;
-    if (usb_control_msg(handle, kVendorOut, kResetRequest, 0, 0, nullptr, 0, static_cast<int>(timeoutMs)) < 0) {
+    if (usb_control_msg(handle, kVendorOut, kResetRequest, 0, 0, nullptr, 0, usb::UsbInt(timeoutMs)) < 0) {
         dropHandle();
         return 0;
     }

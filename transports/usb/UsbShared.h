@@ -31,6 +31,9 @@ constexpr int BulkTransfer = 2;
 constexpr int DirectionIn = 0x80;
 constexpr int DirectionOut = 0x00;
 
+// `value` (a byte count or milliseconds) as the USB library's int argument.
+inline int UsbInt(uint64_t value) { return value > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(value); }
+
 // name: in, a port name. 1 when its first seven characters are exactly
 // `lower` or exactly `upper`, else 0.
 int MatchPrefix(const char* name, const char* lower, const char* upper);
