@@ -22,13 +22,7 @@
  * transport). A checked-block operation that has not seen the printer's
  * answer within QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs) ends by itself as a
  * failed exchange; every wait inside it ends by that bound.
- *
- * timeoutMs 0 on USB: every control and bulk transfer waits without limit, as
- * the USB library takes 0. On the vendor route ("usbven:") a ReadPort that
- * finds nothing waiting fails at once instead of asking again. The status and
- * checked-block operations of both USB routes still wait for the printer's
- * answers no longer than QUENVAR_CHECKED_BLOCK_BOUND_MS(0), i.e.
- * QUENVAR_CHECKED_BLOCK_MIN_BOUND_MS.
+
  *
  * This header compiles as C (C99 and later) and as C++.
  */
@@ -97,6 +91,20 @@ typedef void* QuenvarPort;
  *                   QUENVAR_CHECKED_BLOCK_BOUND_MS(0), 1 s, from the start
  *                   of the operation.
  *   ClosePort       waits up to 1 s for the printer to close its side.
+ *
+ * USB ("usbven:", "usbprn:"):
+ *   WritePort, GetOnlineStatus, ResetDevice
+ *                   the transfer waits without limit, as the USB library
+ *                   takes 0.
+ *   ReadPort        vendor route: fails at once when the printer has nothing
+ *                   waiting; printer class: the one bulk read waits without
+ *                   limit.
+ *   GetParsedStatus and checked blocks
+ *                   every transfer and wait inside them ends within
+ *                   QUENVAR_CHECKED_BLOCK_BOUND_MS(0), 1 s, from the start of
+ *                   the operation (a search for the printer makes requests of
+ *                   200 ms each; the acknowledge of a job answer that came in
+ *                   time gets 1 s of its own).
  */
 
 /* ---------------------------------------------------------------------------

@@ -155,18 +155,12 @@ int USBPRNPort::readPort(unsigned char* buf, unsigned int size, unsigned int* re
 int USBPRNPort::readPortWithin(unsigned char* buf, unsigned int size, unsigned int* read,
                                const quenvar::Deadline& limit) {
     if (openPort() == 0) return 0;
-    // The port's limit, or what is left of the operation's if that is less
-    // (0 would ask the USB library to wait without limit).
-    uint64_t waitMs = timeoutMs;
-    if (!limit.unlimited()) {
-        waitMs = timeoutMs == 0 ? limit.remainingMs() : limit.capMs(timeoutMs);
-        if (waitMs == 0) {
-            *read = 0;
-            return 0;
-        }
+    const int transferMs = usb::TransferLimitMs(timeoutMs, limit);
+    if (transferMs < 0) {
+        *read = 0;  // no time left to wait for anything
+        return 0;
     }
-    const int got =
-        usb_bulk_read(handle, bulkInEndpoint, reinterpret_cast<char*>(buf), usb::UsbInt(size), usb::UsbInt(waitMs));
+    const int got = usb_bulk_read(handle, bulkInEndpoint, reinterpret_cast<char*>(buf), usb::UsbInt(size), transferMs);
     if (got < 0) {
         dropHandle();
         *read = 0;
@@ -177,10 +171,17 @@ int USBPRNPort::readPortWithin(unsigned char* buf, unsigned int size, unsigned i
 }
 
 int USBPRNPort::writePort(const unsigned char* buf, unsigned int size, unsigned int* written) {
+    return writePortWithin(buf, size, written, quenvar::Deadline::never());
+}
+
+int USBPRNPort::writePortWithin(const unsigned char* buf, unsigned int size, unsigned int* written,
+                                const quenvar::Deadline& limit) {
     if (openPort() == 0) return 0;
     const unsigned int length = size < kWriteMax ? size : kWriteMax;
-    const int sent = usb_bulk_write(handle, bulkOutEndpoint, reinterpret_cast<const char*>(buf),
-                                    static_cast<int>(length), usb::UsbInt(timeoutMs));
+    const int transferMs = usb::TransferLimitMs(timeoutMs, limit);
+    const int sent = transferMs < 0 ? kBulkTimedOut
+                                    : usb_bulk_write(handle, bulkOutEndpoint, reinterpret_cast<const char*>(buf),
+                                                     static_cast<int>(length), transferMs);
     if (sent == kBulkTimedOut) {
         *written = 0;
         return 1;
@@ -194,9 +195,15 @@ int USBPRNPort::writePort(const unsigned char* buf, unsigned int size, unsigned 
     return 1;
 }
 
-int USBPRNPort::writeAll(const unsigned char* bytes, unsigned int length) {
+int USBPRNPort::writeAll(const unsigned char* bytes, unsigned int length, const quenvar::Deadline& limit) {
     unsigned int written = 0;
-    return writePort(bytes, length, &written) == 1 && written == length ? 1 : 0;
+    return writePortWithin(bytes, length, &written, limit) == 1 && written == length ? 1 : 0;
+}
+
+int USBPRNPort::acknowledge() {
+    // The printer answered in time: the acknowledge gets a limit of its own.
+    return writeAll(quenvar::JobAcknowledgeCommand, quenvar::CompletionCommandLength,
+                    quenvar::Deadline::checkedBlock(timeoutMs));
 }
 
 // ---------------------------------------------------------------------------
@@ -234,10 +241,10 @@ int USBPRNPort::getParsedStatusWithin(VelmarPrinterStatus_2* status, const quenv
     (void)statusRead(status, limit);
     // An automatic status block that waits says it all.
     if (checkEscposAsbStatus(status, status->raw, status->rawLength) == 1) return 1;
-    if (writeAll(quenvar::StatusPreambleCommand, quenvar::CompletionCommandLength) == 0) return 0;
+    if (writeAll(quenvar::StatusPreambleCommand, quenvar::CompletionCommandLength, limit) == 0) return 0;
     for (unsigned char n : quenvar::RealTimeStatusSequence) {
         const quenvar::RealTimeRequest request = quenvar::MakeRealTimeRequest(n);
-        if (writeAll(request.bytes, quenvar::RealTimeRequestLength) == 0) return 0;
+        if (writeAll(request.bytes, quenvar::RealTimeRequestLength, limit) == 0) return 0;
         limit.pause(kPauseMs);
         if (statusRead(status, limit) == 0 || status->rawLength == 0) return 0;
         if (status->rawLength != 1) return checkEscposAsbStatus(status, status->raw, status->rawLength);
@@ -262,18 +269,18 @@ int USBPRNPort::beginCheckedBlock(VelmarPrinterStatus_2* status) {
     std::memset(status, 0, sizeof *status);
     if (getParsedStatusWithin(status, deadline) == 0) status->offline = 1;
     if (status->offline == 1) return 1;  // nothing is sent to an offline printer
-    if (writeAll(quenvar::JobBeginCommand, quenvar::CompletionCommandLength) == 0) {
+    if (writeAll(quenvar::JobBeginCommand, quenvar::CompletionCommandLength, deadline) == 0) {
         status->offline = 1;
         return 1;
     }
     for (;;) {
-        if (writeAll(quenvar::JobBeginPollCommand, quenvar::CompletionCommandLength) == 0) break;
+        if (writeAll(quenvar::JobBeginPollCommand, quenvar::CompletionCommandLength, deadline) == 0) break;
         (void)statusRead(status, deadline);
         if (quenvar::AutomaticStatusReportsOffline(status)) return 1;
         unsigned char value = 0;
         if (quenvar::FindJobBeginAnswer(status->raw, status->rawLength, &value)) {
             if (value != quenvar::JobBeginAnswerSuccess) return 0;
-            if (writeAll(quenvar::JobAcknowledgeCommand, quenvar::CompletionCommandLength) == 0) status->offline = 1;
+            if (acknowledge() == 0) status->offline = 1;
             return 1;
         }
         if (deadline.expired()) break;
@@ -286,7 +293,7 @@ int USBPRNPort::beginCheckedBlock(VelmarPrinterStatus_2* status) {
 int USBPRNPort::endCheckedBlock(VelmarPrinterStatus_2* status) {
     const quenvar::Deadline deadline = quenvar::Deadline::checkedBlock(timeoutMs);
     std::memset(status, 0, sizeof *status);
-    if (writeAll(quenvar::JobEndCommand, quenvar::CompletionCommandLength) == 0) {
+    if (writeAll(quenvar::JobEndCommand, quenvar::CompletionCommandLength, deadline) == 0) {
         status->offline = 1;
         return 1;
     }
@@ -297,14 +304,15 @@ int USBPRNPort::endCheckedBlock(VelmarPrinterStatus_2* status) {
         unsigned char value = 0;
         if (quenvar::FindJobEndAnswer(status->raw, status->rawLength, &value)) {
             if (value != quenvar::JobEndAnswerSuccess) return 0;
-            if (writeAll(quenvar::JobAcknowledgeCommand, quenvar::CompletionCommandLength) == 0) status->offline = 1;
+            if (acknowledge() == 0) status->offline = 1;
             return 1;
         }
         if (deadline.expired()) break;
         deadline.pause(kPauseMs);
         (void)getParsedStatusWithin(status, deadline);
         if (status->offline == 1) return 1;
-        if (deadline.expired() || writeAll(quenvar::JobEndPollCommand, quenvar::CompletionCommandLength) == 0) break;
+        if (deadline.expired() || writeAll(quenvar::JobEndPollCommand, quenvar::CompletionCommandLength, deadline) == 0)
+            break;
     }
     status->offline = 1;
     return 1;

@@ -62,15 +62,20 @@ private:
     // the port holds it open, its interface taken.
     bool tryDevice(struct usb_bus* bus, struct usb_device* device, const quenvar::usb::PortNameParts& name);
     void dropHandle();
-    // One bulk read that waits no longer than `limit` allows.
+    // One bulk read or write that waits no longer than `limit` allows (one
+    // that would start after it counts as timed out).
     int readPortWithin(unsigned char* buf, unsigned int size, unsigned int* read, const quenvar::Deadline& limit);
+    int writePortWithin(const unsigned char* buf, unsigned int size, unsigned int* written,
+                        const quenvar::Deadline& limit);
     // The status read: a read of up to 100 bytes that is thrown away, then a
     // read of up to 63 into `raw`, its count into `rawLength` (0 when nothing
     // came). The result of the second read.
     int statusRead(VelmarPrinterStatus_2* status, const quenvar::Deadline& limit);
     int getParsedStatusWithin(VelmarPrinterStatus_2* status, const quenvar::Deadline& limit);
-    // 1 when all `length` bytes of `bytes` went out.
-    int writeAll(const unsigned char* bytes, unsigned int length);
+    // 1 when all `length` bytes of `bytes` went out by `limit`.
+    int writeAll(const unsigned char* bytes, unsigned int length, const quenvar::Deadline& limit);
+    // Writes the job acknowledge; 1 when it went out whole.
+    int acknowledge();
 
     char portName[quenvar::usb::PortTextSize];
     char portSettings[quenvar::usb::PortTextSize];

@@ -152,16 +152,20 @@ int USBPort::readPortWithin(unsigned char* buf, unsigned int size, unsigned int*
     if (openPort() == 0) return 0;
     const double start = gettimeofday_msec();
     for (;;) {
+        int transferMs = usb::TransferLimitMs(timeoutMs, limit);
+        if (transferMs < 0) return giveUpReading();
         unsigned char waiting[2] = {0, 0};
         if (usb_control_msg(handle, kVendorIn, kReceiveDataRequest, static_cast<int>(size & 0xFFFF), 0,
-                            reinterpret_cast<char*>(waiting), 2, usb::UsbInt(timeoutMs)) < 0) {
+                            reinterpret_cast<char*>(waiting), 2, transferMs) < 0) {
             dropHandle();
             return 0;
         }
         const double elapsed = gettimeofday_msec() - start;
         if (waiting[0] != 0 || waiting[1] != 0) {
-            const int got = usb_bulk_read(handle, bulkInEndpoint, reinterpret_cast<char*>(buf), usb::UsbInt(size),
-                                          usb::UsbInt(timeoutMs));
+            transferMs = usb::TransferLimitMs(timeoutMs, limit);
+            const int got = transferMs < 0 ? -ETIMEDOUT
+                                           : usb_bulk_read(handle, bulkInEndpoint, reinterpret_cast<char*>(buf),
+                                                           usb::UsbInt(size), transferMs);
             if (got < 0) {
                 dropHandle();
                 *read = 0;
@@ -170,22 +174,31 @@ int USBPort::readPortWithin(unsigned char* buf, unsigned int size, unsigned int*
             *read = static_cast<unsigned int>(got);
             return 1;
         }
-        if (elapsed > static_cast<double>(timeoutMs) || limit.expired()) {
-            dropHandle();
-            // No request failed here, so errno would still hold whatever an
-            // earlier call left: say plainly that nothing was waiting.
-            errno = EAGAIN;
-            return 0;
-        }
+        if (elapsed > static_cast<double>(timeoutMs) || limit.expired()) return giveUpReading();
         limit.pause(kQueryPauseMs);
     }
 }
 
+int USBPort::giveUpReading() {
+    dropHandle();
+    // No request failed here, so errno would still hold whatever an earlier
+    // call left: say plainly that nothing was waiting.
+    errno = EAGAIN;
+    return 0;
+}
+
 int USBPort::writePort(const unsigned char* buf, unsigned int size, unsigned int* written) {
+    return writePortWithin(buf, size, written, quenvar::Deadline::never());
+}
+
+int USBPort::writePortWithin(const unsigned char* buf, unsigned int size, unsigned int* written,
+                             const quenvar::Deadline& limit) {
     if (openPort() == 0) return 0;
     const unsigned int length = size < kWriteMax ? size : kWriteMax;
-    const int sent = usb_bulk_write(handle, bulkOutEndpoint, reinterpret_cast<const char*>(buf),
-                                    static_cast<int>(length), usb::UsbInt(timeoutMs));
+    const int transferMs = usb::TransferLimitMs(timeoutMs, limit);
+    const int sent = transferMs < 0 ? kBulkTimedOut
+                                    : usb_bulk_write(handle, bulkOutEndpoint, reinterpret_cast<const char*>(buf),
+                                                     static_cast<int>(length), transferMs);
     if (sent == kBulkTimedOut) {
         // The printer did not take the data in time; it is still there.
         *written = 0;
@@ -203,11 +216,15 @@ int USBPort::writePort(const unsigned char* buf, unsigned int size, unsigned int
 // ---------------------------------------------------------------------------
 // Status
 
-int USBPort::getOnlineStatus(unsigned int* online) {
+int USBPort::getOnlineStatus(unsigned int* online) { return getOnlineStatusWithin(online, quenvar::Deadline::never()); }
+
+int USBPort::getOnlineStatusWithin(unsigned int* online, const quenvar::Deadline& limit) {
     if (openPort() == 0) return 0;
+    const int transferMs = usb::TransferLimitMs(timeoutMs, limit);
+    if (transferMs < 0) return 0;  // no time left to ask
     unsigned char portStatus = 0;
     if (usb_control_msg(handle, kVendorIn, kPortStatusRequest, 0, 0, reinterpret_cast<char*>(&portStatus), 1,
-                        usb::UsbInt(timeoutMs)) < 0) {
+                        transferMs) < 0) {
         dropHandle();
         *online = 0;
         return 0;
@@ -220,9 +237,9 @@ int USBPort::getParsedStatus(VelmarPrinterStatus_2* status) {
     return getParsedStatusWithin(status, quenvar::Deadline::checkedBlock(timeoutMs));
 }
 
-int USBPort::requestStatusTransmission() {
+int USBPort::requestStatusTransmission(const quenvar::Deadline& limit) {
     unsigned int written = 0;
-    if (writePort(kStatusTransmission, sizeof kStatusTransmission, &written) == 0) return 0;
+    if (writePortWithin(kStatusTransmission, sizeof kStatusTransmission, &written, limit) == 0) return 0;
     dropHandle();
     return openPort();
 }
@@ -234,10 +251,10 @@ int USBPort::getParsedStatusWithin(VelmarPrinterStatus_2* status, const quenvar:
     (void)readPortWithin(status->raw, kStatusBytes, &status->rawLength, limit);
     if (readPortWithin(status->raw, kStatusBytes, &status->rawLength, limit) == 0) {
         if (errno != EAGAIN) return 0;
-        if (requestStatusTransmission() == 0) return 0;
+        if (requestStatusTransmission(limit) == 0) return 0;
     }
     if (status->rawLength != 0) return BuildParsedStatus(status);
-    if (requestStatusTransmission() == 0) return 0;
+    if (requestStatusTransmission(limit) == 0) return 0;
     (void)readPortWithin(status->raw, kStatusBytes, &status->rawLength, limit);
     if (readPortWithin(status->raw, kStatusBytes, &status->rawLength, limit) == 0 || status->rawLength == 0) return 0;
     return BuildParsedStatus(status);
@@ -256,20 +273,22 @@ int USBPort::beginCheckedBlock(VelmarPrinterStatus_2* status) {
 int USBPort::endCheckedBlock(VelmarPrinterStatus_2* status) {
     const quenvar::Deadline deadline = quenvar::Deadline::checkedBlock(timeoutMs);
     unsigned int written = 0;
-    if (writePort(&kEtb, 1, &written) == 0 || written != 1) return 0;
+    if (writePortWithin(&kEtb, 1, &written, deadline) == 0 || written != 1) return 0;
     const unsigned int expected = (savedStatus.etbCounter + 1u) % kEtbCounterRange;
+    // A printer that stopped being online, or that never confirms, ends the
+    // wait as a failed exchange.
+    const auto failedExchange = [status] {
+        std::memset(status, 0, sizeof *status);
+        status->offline = 1;
+        return 1;
+    };
     for (;;) {
         if (getParsedStatusWithin(status, deadline) == 1 && (status->etbCounter == expected || status->offline == 1))
             return 1;
+        if (deadline.expired()) return failedExchange();
         unsigned int online = 0;
-        if (getOnlineStatus(&online) == 0) return 0;
-        // A printer that stopped being online, or that never confirms, ends
-        // the wait as a failed exchange.
-        if (online == 0 || deadline.expired()) {
-            std::memset(status, 0, sizeof *status);
-            status->offline = 1;
-            return 1;
-        }
+        if (getOnlineStatusWithin(&online, deadline) == 0) return deadline.expired() ? failedExchange() : 0;
+        if (online == 0) return failedExchange();
         deadline.pause(kEndPollPauseMs);
     }
 }

@@ -68,13 +68,18 @@ private:
     // the port holds it open.
     bool tryDevice(struct usb_bus* bus, struct usb_device* device, const quenvar::usb::PortNameParts& name);
     void dropHandle();
-    // readPort that also gives up, without data, once `limit` has passed.
+    // The operations with every transfer and wait ending by `limit` (a
+    // transfer that would start after it counts as timed out).
     int readPortWithin(unsigned char* buf, unsigned int size, unsigned int* read, const quenvar::Deadline& limit);
-    // getParsedStatus whose waits for data end at `limit`.
+    int writePortWithin(const unsigned char* buf, unsigned int size, unsigned int* written,
+                        const quenvar::Deadline& limit);
+    int getOnlineStatusWithin(unsigned int* online, const quenvar::Deadline& limit);
     int getParsedStatusWithin(VelmarPrinterStatus_2* status, const quenvar::Deadline& limit);
+    // A read that got no data in time: drops the device, errno EAGAIN, 0.
+    int giveUpReading();
     // Writes the status-transmission command, then drops and reopens the
     // device. 0 when the command could not be written or the printer is gone.
-    int requestStatusTransmission();
+    int requestStatusTransmission(const quenvar::Deadline& limit);
 
     char portName[quenvar::usb::PortTextSize];
     char portSettings[quenvar::usb::PortTextSize];

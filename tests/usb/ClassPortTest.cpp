@@ -139,6 +139,25 @@ TEST_F(ClassPort, APrinterThatNeverAnswersEndsBothBlocksWithinTheBound) {
     }
 }
 
+TEST(ClassPortWithoutTimeLimit, ACheckedBlockStillEndsWithinTheBound) {
+    // timeoutMs 0: transfers wait without limit, except inside status and
+    // checked-block operations, whose bound still holds.
+    Class printer(WithSerial(u"ZERO0001"));
+    OpenedPort port("usbprn:;sn:ZERO0001", 0);
+    ASSERT_TRUE(port);
+    // A reply waits (so reads come back at once), and then the printer takes
+    // no more: the first command of the block cannot go out.
+    unsigned int written = 0;
+    ASSERT_EQ(WritePort(port.get(), reinterpret_cast<const unsigned char*>("\x10\x04\x01"), 3, &written), 1);
+    printer.printer->setBulkOutBlocked(true);
+    int result = 0;
+    VelmarPrinterStatus_2 status{};
+    const long long ms = MillisecondsOf([&] { status = Begin(port.get(), &result); });
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(status.offline, 1u);
+    EXPECT_LT(ms, static_cast<long long>(QUENVAR_CHECKED_BLOCK_BOUND_MS(0)) + 1500);
+}
+
 TEST_F(ClassPort, TransfersAndClassRequests) {
     ASSERT_TRUE(port);
     const std::string data(100, 'w');

@@ -26,6 +26,13 @@ std::mutex& bus_lock() {
 
 }  // namespace
 
+int TransferLimitMs(unsigned int timeoutMs, const Deadline& limit) {
+    if (limit.unlimited()) return UsbInt(timeoutMs);
+    const uint64_t left = limit.remainingMs();
+    if (left == 0) return -1;
+    return UsbInt(timeoutMs == 0 || left < timeoutMs ? left : timeoutMs);
+}
+
 int MatchPrefix(const char* name, const char* lower, const char* upper) {
     if (name == nullptr) return 0;
     return std::strncmp(name, lower, kPrefixLength) == 0 || std::strncmp(name, upper, kPrefixLength) == 0 ? 1 : 0;

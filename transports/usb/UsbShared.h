@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/Deadline.h"
+
 namespace quenvar {
 namespace usb {
 
@@ -33,6 +35,13 @@ constexpr int DirectionOut = 0x00;
 
 // `value` (a byte count or milliseconds) as the USB library's int argument.
 inline int UsbInt(uint64_t value) { return value > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(value); }
+
+// The time limit to give the USB library for one transfer of a port with
+// `timeoutMs` that must end by `limit`: the port's own, or what is left of
+// `limit` when that is less (the library takes 0 as "without limit", so a
+// port without one gets what is left). -1 once `limit` has passed: make no
+// transfer.
+int TransferLimitMs(unsigned int timeoutMs, const Deadline& limit);
 
 // name: in, a port name. 1 when its first seven characters are exactly
 // `lower` or exactly `upper`, else 0.
