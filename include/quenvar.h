@@ -59,7 +59,9 @@ typedef void* QuenvarPort;
  * larger of QUENVAR_CHECKED_BLOCK_TIMEOUT_FACTOR x timeoutMs and
  * QUENVAR_CHECKED_BLOCK_MIN_BOUND_MS, counted from the start of the operation.
  * It then ends as that transport's other exchange failures end (on the
- * network: result 1 with the status record's offline flag set to 1).
+ * network and the USB printer class: result 1 with the status record's
+ * offline flag set to 1; on the USB vendor route, as when the printer stops
+ * being online: result 1 with the record zeroed and offline 1).
  */
 #define QUENVAR_CHECKED_BLOCK_TIMEOUT_FACTOR 10u
 #define QUENVAR_CHECKED_BLOCK_MIN_BOUND_MS 1000u
