@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
     bench::AddNetworkRows(suite);
     bench::AddSerialRows(suite);
     bench::AddToolRows(suite);
+    bench::AddUsbRows(suite);
     bench::AddJavaRows(suite);
     bench::AddPythonRows(suite);
     if (list) {

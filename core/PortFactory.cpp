@@ -3,6 +3,8 @@
 #include "core/Port.h"
 #include "transports/SerPort.h"
 #include "transports/TCPPort.h"
+#include "transports/USBPRNPort.h"
+#include "transports/USBPort.h"
 
 namespace {
 
@@ -24,7 +26,8 @@ constexpr Transport transport() {
 // The order matters: USB vendor route, USB printer class, network, serial,
 // parallel. A transport not built yet is simply absent from the table.
 constexpr Transport kTransports[] = {
-    transport<TCPPort>(), transport<SerPort>(), {nullptr, nullptr},  // end of table
+    transport<USBPort>(), transport<USBPRNPort>(), transport<TCPPort>(),
+    transport<SerPort>(), {nullptr, nullptr},  // end of table
 };
 
 }  // namespace

@@ -10,16 +10,19 @@
  * failure. Counts and states come back through out-parameters. There are no
  * error codes and no error texts; the library prints nothing.
  *
- * Threads: the library creates no threads and takes no locks. One port must be
- * used by one thread at a time; different ports may be used from different
- * threads at once.
+ * Threads: the library creates no threads. One port must be used by one
+ * thread at a time; different ports may be used from different threads at
+ * once. The only lock it takes is around the search for a USB printer: the USB
+ * library keeps one list of buses and devices for the whole process, so USB
+ * ports opening or reopening their printer take turns.
  *
  * Time limits: every call blocks on the caller's thread. Each transfer is
  * bounded by the time limit given to OpenPort (timeoutMs; 0 means that sends
  * and receives wait without limit on the network and look only once on a
- * serial line, see "A time limit of 0" below for each transport). A checked-block operation that has not seen the
- * printer's answer within QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs) ends by itself as a failed exchange; every wait
- * inside it ends by that bound.
+ * serial line, see "A time limit of 0" below for each transport). A
+ * checked-block operation that has not seen the printer's answer within
+ * QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs) ends by itself as a failed
+ * exchange; every wait inside it ends by that bound.
  *
  * This header compiles as C (C99 and later) and as C++.
  */
@@ -56,8 +59,9 @@ typedef void* QuenvarPort;
  * larger of QUENVAR_CHECKED_BLOCK_TIMEOUT_FACTOR x timeoutMs and
  * QUENVAR_CHECKED_BLOCK_MIN_BOUND_MS, counted from the start of the operation.
  * It then ends as that transport's other exchange failures end (on the
- * network and on a serial line: result 1 with the status record's offline
- * flag set to 1).
+ * network, on a serial line and on the USB printer class: result 1 with the
+ * status record's offline flag set to 1; on the USB vendor route, as when the
+ * printer stops being online: result 1 with the record zeroed and offline 1).
  */
 #define QUENVAR_CHECKED_BLOCK_TIMEOUT_FACTOR 10u
 #define QUENVAR_CHECKED_BLOCK_MIN_BOUND_MS 1000u
@@ -105,6 +109,20 @@ typedef void* QuenvarPort;
  *                   for at most QUENVAR_CHECKED_BLOCK_BOUND_MS(0), 1 s.
  *   GetOnlineStatus, ResetDevice
  *                   do not wait for the printer.
+ *
+ * USB ("usbven:", "usbprn:"):
+ *   WritePort, GetOnlineStatus, ResetDevice
+ *                   the transfer waits without limit, as the USB library
+ *                   takes 0.
+ *   ReadPort        vendor route: fails at once when the printer has nothing
+ *                   waiting; printer class: the one bulk read waits without
+ *                   limit.
+ *   GetParsedStatus and checked blocks
+ *                   every transfer and wait inside them ends within
+ *                   QUENVAR_CHECKED_BLOCK_BOUND_MS(0), 1 s, from the start of
+ *                   the operation (a search for the printer makes requests of
+ *                   200 ms each; the acknowledge of a job answer that came in
+ *                   time gets 1 s of its own).
  */
 
 /* ---------------------------------------------------------------------------
@@ -373,7 +391,9 @@ QUENVAR_API int ClosePort(void* port);
  * Returns 1 on success (possibly with *read 0), 0 on failure. Waits up to
  * timeoutMs for the printer's first bytes. Serial: looks every 20 ms, up to
  * timeoutMs / 20 times, and once bytes are there, until a look finds no more
- * (or size bytes); result 0 with *read 0 when none came.
+ * (or size bytes); result 0 with *read 0 when none came. On USB a read that
+ * gets nothing within timeoutMs fails, and the port opens the printer anew on
+ * its next call.
  */
 QUENVAR_API int ReadPort(void* port, unsigned char* buf, unsigned int size, unsigned int* read);
 
@@ -388,14 +408,16 @@ QUENVAR_API int ReadPort(void* port, unsigned char* buf, unsigned int size, unsi
  * once the line has sent the bytes (tcdrain); with flow h and the printer's
  * DSR down, result 1 with *written 0 and nothing sent (try again later); when
  * the drain fails, result 0 with *written the bytes already handed to the
- * device, which must not be sent again.
+ * device, which must not be sent again. On USB a transfer the printer did not
+ * take within timeoutMs returns 1 with *written 0; the port stays open.
  */
 QUENVAR_API int WritePort(void* port, const unsigned char* buf, unsigned int size, unsigned int* written);
 
 /*
  * GetOnlineStatus - online: out, 1 when the printer is online, 0 when not.
- * Returns 1 on success; on 0, *online is left as it was. Serial: the printer's
- * DSR line (result 0 on a device without modem lines, such as a pseudo-terminal).
+ * Returns 1 on success; on 0, *online is left as it was (USB: set to 0 when
+ * the printer did not answer the request). Serial: the printer's DSR line
+ * (result 0 on a device without modem lines, such as a pseudo-terminal).
  */
 QUENVAR_API int GetOnlineStatus(void* port, unsigned int* online);
 
