@@ -38,8 +38,19 @@ test-thread: deps
 	cmake --build $(THREAD_BUILD) -j $(JOBS)
 	cd $(THREAD_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS) -R '$(THREAD_TESTS)'
 
+# The USB part runs the command with a virtual USB printer preloaded into it
+# (there is no USB host here); it needs a build with tests, where that lives.
+USB_DEMO_PRELOAD = $(abspath $(BUILD))/tests/support/libquenvar_preload_printer.so
+
 demo: build
 	$(BUILD)/tools/quenvar demo
+	@if [ -e $(USB_DEMO_PRELOAD) ]; then for route in usbven usbprn; do \
+	  echo; echo "USB ($$route), a virtual printer preloaded into the command:"; \
+	  QUENVAR_TEST_PRINTER=$$route:serial=DEMO0001,speed=2000 LD_PRELOAD=$(USB_DEMO_PRELOAD) \
+	    $(BUILD)/tools/quenvar status "$$route:;sn:DEMO0001" --timeout 200 && \
+	  printf 'QUENVAR CAFE\nEspresso   2.40\n' | QUENVAR_TEST_PRINTER=$$route:serial=DEMO0001,speed=2000 \
+	    LD_PRELOAD=$(USB_DEMO_PRELOAD) $(BUILD)/tools/quenvar print "$$route:;sn:DEMO0001" - --timeout 200 || exit 1; \
+	done; fi
 
 bench: build
 	$(BUILD)/bench/run-bench

@@ -60,7 +60,9 @@ int main(int argc, char** argv) {
 
     bench::Suite suite(config);
     bench::AddNetworkRows(suite);
+    bench::AddSerialRows(suite);
     bench::AddToolRows(suite);
+    bench::AddUsbRows(suite);
     bench::AddJavaRows(suite);
     bench::AddPythonRows(suite);
     bench::AddStressRows(suite);

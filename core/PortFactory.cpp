@@ -1,7 +1,10 @@
 // Port::createPort: the transports are asked, in a fixed order, whether a
 // port name is theirs; the first that says yes is constructed.
 #include "core/Port.h"
+#include "transports/SerPort.h"
 #include "transports/TCPPort.h"
+#include "transports/USBPRNPort.h"
+#include "transports/USBPort.h"
 
 namespace {
 
@@ -23,7 +26,8 @@ constexpr Transport transport() {
 // The order matters: USB vendor route, USB printer class, network, serial,
 // parallel. A transport not built yet is simply absent from the table.
 constexpr Transport kTransports[] = {
-    transport<TCPPort>(), {nullptr, nullptr},  // end of table
+    transport<USBPort>(), transport<USBPRNPort>(), transport<TCPPort>(),
+    transport<SerPort>(), {nullptr, nullptr},  // end of table
 };
 
 }  // namespace

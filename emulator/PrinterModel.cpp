@@ -384,10 +384,11 @@ std::size_t PrinterModel::admitBytes(std::size_t length, bool& closeNow) {
 bool PrinterModel::isCommandPrefix(const std::string& bytes) const {
     for (const std::string& command : g_completionCommands)
         if (starts_with(command, bytes)) return true;
-    if (realTime_) {
-        if (bytes.size() == 1) return bytes[0] == g_dle;
-        if (bytes.size() == 2) return bytes[0] == g_dle && bytes[1] == 0x04;
-        if (bytes.size() == 3) return bytes[0] == g_dle && bytes[1] == 0x04 && bytes[2] >= 1 && bytes[2] <= 4;
+    // A printer taking both real-time requests and GS a must recognise each.
+    if (realTime_ && bytes[0] == g_dle) {
+        if (bytes.size() == 1) return true;
+        if (bytes.size() == 2) return bytes[1] == 0x04;
+        if (bytes.size() == 3) return bytes[1] == 0x04 && bytes[2] >= 1 && bytes[2] <= 4;
     }
     if (automaticStatusCommand_ && bytes[0] == g_gs) return bytes.size() == 1 || (bytes[1] == 'a' && bytes.size() <= 3);
     return false;
