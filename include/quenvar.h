@@ -433,7 +433,10 @@ QUENVAR_API int GetOnlineStatus(void* port, unsigned int* online);
  *          bytes); written only when the result is 1, and never for a
  *          version other than 0, 1 and 2.
  * version  in: 0, 1 or 2.
- * Returns 1 on success, 0 on failure.
+ * Returns 1 on success, 0 on failure. USB vendor route: bytes that begin no
+ * Velmar ASB block are no status (the printer is asked for its block, and
+ * without one the result is 0), so noise never reads as conditions or as an
+ * ETB counter that confirms a job.
  */
 QUENVAR_API int GetParsedStatusEx(void* port, void* status, unsigned int version);
 
@@ -474,9 +477,10 @@ QUENVAR_API int BeginCheckedBlock(void* port, void* status);
  * Result 1 with offline 0: the printer confirmed the job. Result 1 with
  * offline 1: the printer went offline or the exchange failed (connection
  * lost, or no answer within QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs)).
- * Result 0: the printer answered with an error. A job whose connection broke
- * after BeginCheckedBlockEx is never confirmed: bytes of it may not have
- * reached the printer, and an answer on a new connection cannot vouch for them.
+ * Result 0: the printer answered with an error. On the network a job whose
+ * connection broke after BeginCheckedBlockEx is never confirmed: bytes of it
+ * may not have reached the printer, and an answer on a new connection cannot
+ * vouch for them.
  */
 QUENVAR_API int EndCheckedBlockEx(void* port, void* status, unsigned int version);
 

@@ -294,6 +294,10 @@ int SerPort::getParsedStatus(VelmarPrinterStatus_2* status) {
     const quenvar::Deadline unbounded = quenvar::Deadline::never();
     for (const unsigned char n : quenvar::RealTimeStatusSequence) {
         const quenvar::RealTimeRequest request = quenvar::MakeRealTimeRequest(n);
+        // Only the reply to this request is its status: bytes still on the
+        // line from before (a job end answer that came after its block gave
+        // up, noise) would be read as the reply and misreport the printer.
+        (void)tcflush(fd, TCIFLUSH);
         if (writeDirect(request.bytes, quenvar::RealTimeRequestLength) < quenvar::RealTimeRequestLength) return 0;
         if (!readOrClear(status, status->raw, kRawMax, &status->rawLength, unbounded)) return 0;
         if (status->rawLength == 0) return 0;

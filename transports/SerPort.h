@@ -44,6 +44,7 @@ public:
     int getOnlineStatus(unsigned int* online) override;
     // status: out, cleared, then offline, coverOpen and receiptPaperEmpty
     //   from the replies to DLE EOT 3, 1, 2, 4, and the last reply in raw.
+    //   What the printer sent before each request is discarded first.
     //   Result 0 when a request or reply failed (the clearing block has then
     //   been sent if a reply was missing).
     int getParsedStatus(VelmarPrinterStatus_2* status) override;

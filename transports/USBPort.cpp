@@ -69,6 +69,14 @@ int find_first_altsetting(struct usb_device* dev, int* configIndex, int* interfa
     return -1;
 }
 
+// status: in, what a status read brought. A Velmar ASB block begins with a
+// header byte of the length table and holds at least the seven bytes that
+// carry every condition; anything else begins no block, and decoding it would
+// report arbitrary conditions and an arbitrary ETB counter.
+bool is_status_block(const VelmarPrinterStatus_2& status) {
+    return status.rawLength >= 7 && CalculateStatusLength(status.raw[0]) != 0;
+}
+
 }  // namespace
 
 double gettimeofday_msec() {
@@ -252,11 +260,17 @@ int USBPort::getParsedStatusWithin(VelmarPrinterStatus_2* status, const quenvar:
     if (readPortWithin(status->raw, kStatusBytes, &status->rawLength, limit) == 0) {
         if (errno != EAGAIN) return 0;
         if (requestStatusTransmission(limit) == 0) return 0;
+    } else if (status->rawLength != 0 && !is_status_block(*status)) {
+        // Bytes that begin no block (noise, other data) are no status: the
+        // printer is asked for its block as when nothing was waiting.
+        status->rawLength = 0;
+        if (requestStatusTransmission(limit) == 0) return 0;
     }
     if (status->rawLength != 0) return BuildParsedStatus(status);
     if (requestStatusTransmission(limit) == 0) return 0;
     (void)readPortWithin(status->raw, kStatusBytes, &status->rawLength, limit);
-    if (readPortWithin(status->raw, kStatusBytes, &status->rawLength, limit) == 0 || status->rawLength == 0) return 0;
+    if (readPortWithin(status->raw, kStatusBytes, &status->rawLength, limit) == 0 || !is_status_block(*status))
+        return 0;
     return BuildParsedStatus(status);
 }
 

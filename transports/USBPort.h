@@ -50,7 +50,9 @@ public:
     // online: out, 1 when the port status byte says no error, selected and
     // paper present, else 0 (also 0 when the request failed).
     int getOnlineStatus(unsigned int* online) override;
-    // status: out, the printer's Velmar ASB block, decoded.
+    // status: out, the printer's Velmar ASB block, decoded. Bytes on the bulk
+    //   IN pipe that begin no block are not taken for one: the printer is
+    //   asked for its block, and without one the result is 0.
     int getParsedStatus(VelmarPrinterStatus_2* status) override;
     // status: out, the status before the job; its ETB counter is kept for
     // endCheckedBlock. 0 when the status has no ETB counter.

@@ -146,7 +146,7 @@ CellResult RunCell(const TransportTable& table, const Cell& cell) {
         ClosePort(port);
         r.closeMs = NowMs() - start;
     }
-    r.printed = printer->model().printedSince(printedBefore);
+    r.printed = WithoutBytes(printer->model().printedSince(printedBefore), table.addedBytes);
 
     // A second opening while the fault still holds: can the caller start over?
     start = NowMs();

@@ -88,7 +88,14 @@ struct TransportTable {
     std::string boundsNote;  // where the bounds come from
     std::function<std::unique_ptr<RigPrinter>()> bringUp;
     std::vector<Cell> cells;  // faults not listed do not exist on this wire
+    std::string absentNote;   // why, when that needs saying
+    // Bytes the transport itself sends as print data (a clearing block's
+    // zeros, an ETB), left out when what was printed is compared with a job.
+    std::string addedBytes;
 };
+
+// `printed` without the bytes of `added`.
+std::string WithoutBytes(const std::string& printed, const std::string& added);
 
 // The usual way a fault is brought on.
 void InjectUsual(Fault fault, RigPrinter& printer);

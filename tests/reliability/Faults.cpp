@@ -88,6 +88,13 @@ int JobEndExitCode(JobEnd end) {
     return -1;
 }
 
+std::string WithoutBytes(const std::string& printed, const std::string& added) {
+    std::string out;
+    for (char byte : printed)
+        if (added.find(byte) == std::string::npos) out += byte;
+    return out;
+}
+
 uint64_t Slack(uint64_t boundMs) { return boundMs / 2 + 500; }
 
 uint64_t NowMs() {

@@ -121,6 +121,7 @@ StressTransport NetworkStressTransport() {
     t.settings = "9100";
     t.timeoutMs = kStressTimeoutMs;
     t.maxPrinters = 1000;  // loopback addresses are plenty
+    t.fillsTheRest = true;
     t.bringUp = [](unsigned) { return std::make_unique<NetworkRigPrinter>(AutomaticStatus()); };
     t.faults = {
         {"connection lost",
@@ -131,25 +132,22 @@ StressTransport NetworkStressTransport() {
              else
                  p.loseConnection();
          },
-         nullptr,
-         // The job begin's pause; the job end may fail at its first command.
-         [](JobEnd) -> unsigned { return 100; }},
-        {"offline", [](RigPrinter& p, std::size_t, std::size_t, std::mt19937&) { p.model().setOffline(true); },
-         [](RigPrinter& p) { p.model().setOffline(false); }},
-        {"paper out", [](RigPrinter& p, std::size_t, std::size_t, std::mt19937&) { p.model().setPaperEmpty(true); },
-         [](RigPrinter& p) { p.model().setPaperEmpty(false); }},
-        {"error answer", [](RigPrinter& p, std::size_t, std::size_t, std::mt19937&) { p.model().failNextJobEnd(0x00); },
          nullptr},
-        {"noise", [](RigPrinter& p, std::size_t, std::size_t, std::mt19937&) { p.model().sendRaw(kNoise); }, nullptr},
+        OfflineForAJob(),
+        PaperOutForAJob(),
+        ErrorAnswer(),
+        Noise(),
     };
     t.bounds.open = 3 * kStressTimeoutMs;
     t.bounds.write = 3 * kStressTimeoutMs;
     t.bounds.block = QUENVAR_CHECKED_BLOCK_BOUND_MS(kStressTimeoutMs);
     t.bounds.status = 3 * kStressTimeoutMs;
     t.bounds.close = kStressTimeoutMs;
-    // The job begin's poll pause, the job end's, and a second one of the job
-    // end before the status call that finds the printer offline.
-    t.mandatedMs = [](JobEnd end) -> unsigned {
+    // The job begin's poll pause and the job end's; the job end's second
+    // pause before the status call that finds the printer offline. A lost
+    // connection may end the job at its first command after the job begin.
+    t.mandatedMs = [](const std::string& fault, JobEnd end) -> unsigned {
+        if (fault == "connection lost") return 100;
         switch (end) {
         case JobEnd::WriteFailed:
             return 100;

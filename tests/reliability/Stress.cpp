@@ -26,6 +26,8 @@ constexpr int kMostWritesWithoutProgress = 3;
 constexpr std::size_t kPrintedTail = 1024;
 // Problems kept in full.
 constexpr std::size_t kProblemsKept = 40;
+// How long a printer whose fault was taken away is left before its next job.
+constexpr unsigned kBackAgainMs = 50;
 
 // Threads wait for each other here; the last to come runs `atEveryMeeting` first.
 class Meeting {
@@ -66,6 +68,7 @@ struct Slot {
 struct ThreadTally {
     uint64_t jobs = 0, confirmed = 0, mandatedMs = 0;
     std::map<std::string, uint64_t> endings;
+    std::map<std::string, uint64_t> endingMs;  // time the jobs of each ending took in all
     std::vector<std::string> problems;
 };
 
@@ -91,6 +94,7 @@ public:
                                     Payload(payload, random) + "|\n";
         const std::size_t faultAt = std::uniform_int_distribution<std::size_t>(1, content.size() - 1)(random);
         slot.checker->expect(content);
+        const uint64_t jobStart = NowMs();
 
         bool brought = false;
         const auto bringOn = [&](std::size_t sent) {
@@ -116,11 +120,21 @@ public:
             }
         }
         slot.checker->outcome(end == JobEnd::Confirmed);
-        if (fault != nullptr && fault->takeAway) fault->takeAway(*slot.printer);
+        const uint64_t jobMs = NowMs() - jobStart;
+        if (fault != nullptr && fault->takeAway) {
+            fault->takeAway(*slot.printer);
+            // The printer's report that it is back reaches the port before
+            // its next job, as it would on a printer fixed by hand.
+            std::this_thread::sleep_for(std::chrono::milliseconds(kBackAgainMs));
+            tally_.mandatedMs += kBackAgainMs;
+        }
         ++tally_.jobs;
         if (end == JobEnd::Confirmed) ++tally_.confirmed;
-        tally_.mandatedMs += fault != nullptr && fault->mandatedMs ? fault->mandatedMs(end) : t.mandatedMs(end);
-        ++tally_.endings[t.name + ", " + (fault ? fault->name : std::string("no fault")) + ": " + JobEndWords(end)];
+        tally_.mandatedMs += t.mandatedMs(fault != nullptr ? fault->name : std::string(), end);
+        const std::string ending =
+            t.name + ", " + (fault ? fault->name : std::string("no fault")) + ": " + JobEndWords(end);
+        ++tally_.endings[ending];
+        tally_.endingMs[ending] += jobMs;
     }
 
 private:
@@ -171,6 +185,36 @@ std::string Line(const char* format, double a, double b = 0, double c = 0) {
 
 }  // namespace
 
+StressFault OfflineForAJob() {
+    return {"offline", [](RigPrinter& p, std::size_t, std::size_t, std::mt19937&) { p.model().setOffline(true); },
+            [](RigPrinter& p) { p.model().setOffline(false); }};
+}
+
+StressFault PaperOutForAJob() {
+    return {"paper out", [](RigPrinter& p, std::size_t, std::size_t, std::mt19937&) { p.model().setPaperEmpty(true); },
+            [](RigPrinter& p) { p.model().setPaperEmpty(false); }};
+}
+
+StressFault ErrorAnswer() {
+    return {"error answer",
+            [](RigPrinter& p, std::size_t, std::size_t, std::mt19937&) { p.model().failNextJobEnd(0x00); }, nullptr};
+}
+
+StressFault Noise() {
+    return {"noise", [](RigPrinter& p, std::size_t, std::size_t, std::mt19937&) { p.model().sendRaw(kNoise); },
+            nullptr};
+}
+
+StressFault UnplugReplug() {
+    return {"unplugged and back",
+            [](RigPrinter& p, std::size_t, std::size_t, std::mt19937&) {
+                p.unplug();
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                p.replug();
+            },
+            nullptr};
+}
+
 long OpenDescriptors() {
     long count = 0;
     if (DIR* dir = opendir("/proc/self/fd")) {
@@ -197,8 +241,11 @@ std::string StressReport::summary() const {
                 idealJobsPerSecond() > 0 ? jobsPerSecond() / idealJobsPerSecond() : 0);
     out << "descriptors after the first jobs " << descriptorsFirst << ", after the last " << descriptorsLast
         << "; resident memory " << residentFirstKiB << " KiB, then " << residentLastKiB << " KiB\n";
-    for (const auto& [ending, count] : endings)
-        out << "  " << count << " x " << ending << "\n";
+    for (const auto& [ending, count] : endings) {
+        const auto ms = endingMs.find(ending);
+        out << "  " << count << " x " << ending
+            << Line(" (%.0f ms each)", ms == endingMs.end() ? 0.0 : double(ms->second) / double(count)) << "\n";
+    }
     for (const std::string& p : problems)
         out << "PROBLEM: " << p << "\n";
     return out.str();
@@ -207,9 +254,20 @@ std::string StressReport::summary() const {
 StressReport RunStress(const std::vector<StressTransport>& transports, const StressOptions& options) {
     StressReport report;
     std::vector<Slot> slots;
+    std::vector<unsigned> counts;
+    unsigned left = options.printers;
     for (const StressTransport& t : transports) {
-        const unsigned count = std::min(options.printers, t.maxPrinters);
-        for (unsigned i = 0; i < count; ++i) {
+        counts.push_back(t.fillsTheRest ? 0 : std::min(t.maxPrinters, options.printers / unsigned(transports.size())));
+        left -= counts.back();
+    }
+    for (std::size_t i = 0; i < transports.size(); ++i)
+        if (transports[i].fillsTheRest) {
+            counts[i] = std::min(left, transports[i].maxPrinters);
+            break;
+        }
+    for (std::size_t k = 0; k < transports.size(); ++k) {
+        const StressTransport& t = transports[k];
+        for (unsigned i = 0; i < counts[k]; ++i) {
             Slot slot;
             slot.transport = &t;
             slot.index = static_cast<unsigned>(slots.size());
@@ -217,8 +275,13 @@ StressReport RunStress(const std::vector<StressTransport>& transports, const Str
             // The checker sees what is printed as it is printed; the model
             // keeps only a tail, so memory stays flat however long the run.
             std::shared_ptr<PrintedStreamChecker> checker = slot.checker;
+            const std::string added = t.addedBytes;
             slot.printer->model().setPrintedSink(
-                [checker](const char* data, std::size_t length) { checker->printed(data, length); }, kPrintedTail);
+                [checker, added](const char* data, std::size_t length) {
+                    const std::string jobBytes = WithoutBytes(std::string(data, length), added);
+                    checker->printed(jobBytes.data(), jobBytes.size());
+                },
+                kPrintedTail);
             slots.push_back(std::move(slot));
         }
     }
@@ -298,6 +361,8 @@ StressReport RunStress(const std::vector<StressTransport>& transports, const Str
         longestMandated = std::max(longestMandated, tally.mandatedMs);
         for (const auto& [ending, count] : tally.endings)
             report.endings[ending] += count;
+        for (const auto& [ending, ms] : tally.endingMs)
+            report.endingMs[ending] += ms;
         for (std::string& p : tally.problems)
             if (report.problems.size() < kProblemsKept) report.problems.push_back(std::move(p));
     }

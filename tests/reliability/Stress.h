@@ -27,26 +27,29 @@ struct StressFault {
     std::function<void(RigPrinter& printer, std::size_t sent, std::size_t size, std::mt19937& random)> bringOn;
     // Taken away once the job has ended (null: nothing to take away).
     std::function<void(RigPrinter& printer)> takeAway;
-    // The least time a job with this fault that ended so must take, in ms
-    // (null: the transport's, as for a job without a fault).
-    std::function<unsigned(JobEnd end)> mandatedMs = nullptr;
 };
 
 struct StressTransport {
     std::string name;
     std::string settings;
     unsigned timeoutMs = 0;
-    unsigned maxPrinters = 0;  // how many printers its rig can have up at once
+    unsigned maxPrinters = 0;   // how many printers its rig can have up at once
+    bool fillsTheRest = false;  // takes the printers the other transports' rigs cannot
+    std::string addedBytes;     // print data the transport sends itself (see TransportTable)
     std::function<std::unique_ptr<RigPrinter>(unsigned index)> bringUp;
     std::vector<StressFault> faults;
     Bounds bounds;
-    // The least time a job that ended this way must take whatever the library
-    // does: the pauses the printer's protocol makes the caller wait, in ms.
-    std::function<unsigned(JobEnd end)> mandatedMs;
+    // The least time a job with `fault` (its name; "" for none) that ended
+    // this way takes on an idle printer, in ms: the pauses the transport's
+    // protocol makes, and the waits it makes for a printer with nothing to
+    // say (see bench/README.md).
+    std::function<unsigned(const std::string& fault, JobEnd end)> mandatedMs;
 };
 
 struct StressOptions {
-    unsigned printers = 256;  // per transport, as far as its rig allows
+    // In all: an equal share for each transport as far as its rig allows, the
+    // rest on the transport that takes any number (the network).
+    unsigned printers = 256;
     unsigned threads = 64;
     unsigned jobsPerPrinter = 100;
     double faultShare = 0.1;  // share of jobs with a fault brought on
@@ -59,7 +62,8 @@ struct StressOptions {
 struct StressReport {
     uint64_t jobs = 0;
     uint64_t confirmed = 0;
-    std::map<std::string, uint64_t> endings;  // "fault: how the job ended" -> count
+    std::map<std::string, uint64_t> endings;   // "transport, fault: how the job ended" -> count
+    std::map<std::string, uint64_t> endingMs;  // the same -> the time those jobs took in all
     unsigned printers = 0;
     unsigned threads = 0;
     double seconds = 0;       // wall time of the jobs
@@ -72,6 +76,13 @@ struct StressReport {
     double idealJobsPerSecond() const { return idealSeconds > 0 ? jobs / idealSeconds : 0; }
     std::string summary() const;
 };
+
+// Faults every printer model can show, for the transports' lists.
+StressFault OfflineForAJob();   // offline mid-job, online again after the job
+StressFault PaperOutForAJob();  // paper out mid-job, paper in again after the job
+StressFault ErrorAnswer();      // the job end answered with an error value
+StressFault Noise();            // a burst of bytes of no meaning mid-job
+StressFault UnplugReplug();     // the device leaves the bus mid-job and comes back (USB)
 
 // Resident memory growth a run may show between its marks: allocator arenas
 // and caches settle, a leak grows with the jobs.

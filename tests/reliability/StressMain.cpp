@@ -17,8 +17,13 @@ constexpr double kTargetShareOfIdeal = 0.9;
 
 int main(int argc, char** argv) {
     reliability::StressOptions options;
+    std::string only;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
+        if (flag == "--only") {
+            only = argv[i + 1];
+            continue;
+        }
         const unsigned long value = std::strtoul(argv[i + 1], nullptr, 10);
         if (flag == "--printers")
             options.printers = static_cast<unsigned>(value);
@@ -32,13 +37,25 @@ int main(int argc, char** argv) {
             options.seed = static_cast<uint32_t>(value);
         else {
             std::fprintf(stderr,
-                         "usage: %s [--printers N] [--threads N] [--jobs PER_PRINTER] [--faults PERCENT] [--seed N]\n",
+                         "usage: %s [--printers N] [--threads N] [--jobs PER_PRINTER] [--faults PERCENT] [--seed N]"
+                         " [--only TRANSPORT]\n",
                          argv[0]);
             return 2;
         }
     }
     std::cout << "seed " << options.seed << "\n" << std::flush;
-    const reliability::StressReport report = RunStress(reliability::AllStressTransports(), options);
+    // --only network, serial, ...: one transport's printers alone.
+    std::vector<reliability::StressTransport> transports = reliability::AllStressTransports();
+    if (!only.empty()) {
+        std::vector<reliability::StressTransport> chosen;
+        for (reliability::StressTransport& t : transports)
+            if (t.name.find(only) != std::string::npos) {
+                t.fillsTheRest = true;
+                chosen.push_back(std::move(t));
+            }
+        transports = std::move(chosen);
+    }
+    const reliability::StressReport report = RunStress(transports, options);
     std::cout << report.summary();
     const double share = report.jobsPerSecond() / report.idealJobsPerSecond();
     if (!report.problems.empty()) return 1;

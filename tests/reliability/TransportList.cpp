@@ -5,13 +5,18 @@ namespace reliability {
 
 std::vector<TransportTable> AllMatrixTables() {
     std::vector<TransportTable> tables;
-    for (auto add : {NetworkMatrixTables}) {
+    for (auto add : {NetworkMatrixTables, SerialMatrixTables, UsbMatrixTables}) {
         std::vector<TransportTable> more = add();
         tables.insert(tables.end(), more.begin(), more.end());
     }
     return tables;
 }
 
-std::vector<StressTransport> AllStressTransports() { return {NetworkStressTransport()}; }
+std::vector<StressTransport> AllStressTransports() {
+    std::vector<StressTransport> all = {NetworkStressTransport(), SerialStressTransport()};
+    for (StressTransport& usb : UsbStressTransports())
+        all.push_back(std::move(usb));
+    return all;
+}
 
 }  // namespace reliability

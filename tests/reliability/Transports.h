@@ -14,6 +14,14 @@ namespace reliability {
 std::vector<TransportTable> NetworkMatrixTables();
 StressTransport NetworkStressTransport();
 
+// The serial port on the serial test rig.
+std::vector<TransportTable> SerialMatrixTables();
+StressTransport SerialStressTransport();
+
+// Both USB routes on the emulated USB host.
+std::vector<TransportTable> UsbMatrixTables();
+std::vector<StressTransport> UsbStressTransports();
+
 // Every transport in this build.
 std::vector<TransportTable> AllMatrixTables();
 std::vector<StressTransport> AllStressTransports();

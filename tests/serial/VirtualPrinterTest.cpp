@@ -3,6 +3,7 @@
 // its silence.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "SerialTestSupport.h"
@@ -113,4 +114,29 @@ TEST(SerialVirtualPrinter, ErrorAnswersSilenceAndADroppedDsr) {
     EXPECT_TRUE(printer.model().waitReceived(before + 6 + 3 + 2503, 5s));
     printer.model().setSilent(false);
     EXPECT_EQ(Status(port.get()).result, 1);
+}
+
+// A job the printer finishes only after the block gave up on it is answered
+// late; that answer, still on the line, is not the next job's status.
+TEST(SerialVirtualPrinter, LateJobEndAnswerIsNotReadAsTheNextStatus) {
+    VirtualSerialPrinter printer;
+    OpenedPort port(printer.name(), kSettings, 200);
+    ASSERT_TRUE(port);
+    ASSERT_EQ(Begin(port.get()).status.offline, 0u);
+    ASSERT_TRUE(WriteAll(port.get(), "first job"));
+    printer.model().setOffline(true);
+    const Outcome ended = End(port.get());
+    EXPECT_EQ(ended.result, 1);
+    EXPECT_EQ(ended.status.offline, 1u);
+    printer.model().setOffline(false);
+    ASSERT_TRUE(printer.model().waitPrinted(9, 2s));
+    std::this_thread::sleep_for(100ms);  // the printer's answer reaches the line
+    const Outcome begun = Begin(port.get());
+    EXPECT_EQ(begun.result, 1);
+    EXPECT_EQ(begun.status.offline, 0u);
+    ASSERT_TRUE(WriteAll(port.get(), "second job"));
+    EXPECT_EQ(End(port.get()).status.offline, 0u);
+    std::string printed = printer.model().printedData();
+    printed.erase(std::remove(printed.begin(), printed.end(), '\0'), printed.end());  // clearing blocks
+    EXPECT_EQ(printed, "first jobsecond job");
 }

@@ -118,5 +118,35 @@ TEST_F(VendorStatus, ACounterThatNeverMovesEndsTheWaitWithinTheBound) {
     EXPECT_LT(ms, static_cast<long long>(QUENVAR_CHECKED_BLOCK_BOUND_MS(kTimeoutMs)) + 1500);
 }
 
+// Bytes on the bulk IN pipe that begin no Velmar ASB block are no status: read
+// as one, noise would report every error at once, or an ETB counter that
+// confirms a job the printer never finished.
+TEST_F(VendorStatus, BytesThatBeginNoStatusBlockAreNotTakenForOne) {
+    ASSERT_TRUE(port);
+    int result = 0;
+    Begin(port.get(), &result);
+    ASSERT_EQ(result, 1);  // ETB counter 0: the job end waits for 1
+    printer.model().setPrintSpeed(1);
+    // Noise that, decoded as a block, reads online with the counter at 1: one
+    // transfer of it behind the job's first half, one behind the ETB.
+    const std::string noise("\xFF\x00\x00\x00\x00\x00\x00\x02\x00", 9);
+    ASSERT_TRUE(WriteAll(port.get(), std::string(32, 'j')));
+    printer.model().sendRaw(noise);
+    ASSERT_TRUE(WriteAll(port.get(), std::string(32, 'j')));
+    printer.model().sendRaw(noise);
+    VelmarPrinterStatus_2 status = End(port.get(), &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(status.offline, 1u);  // not confirmed: the bound passed
+
+    printer.model().setPrintSpeed(0);
+    printer.model().sendRaw(noise);
+    ASSERT_TRUE(WriteAll(port.get(), "k"));
+    printer.model().sendRaw(noise);
+    status = Status(port.get(), &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(status.rawLength, 9u);
+    EXPECT_EQ(status.raw[0], 0x23);  // the printer's own block, asked for
+}
+
 }  // namespace
 }  // namespace usbtest
