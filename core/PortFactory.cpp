@@ -1,6 +1,7 @@
 // Port::createPort: the transports are asked, in a fixed order, whether a
 // port name is theirs; the first that says yes is constructed.
 #include "core/Port.h"
+#include "transports/ParPort.h"
 #include "transports/TCPPort.h"
 
 namespace {
@@ -23,7 +24,7 @@ constexpr Transport transport() {
 // The order matters: USB vendor route, USB printer class, network, serial,
 // parallel. A transport not built yet is simply absent from the table.
 constexpr Transport kTransports[] = {
-    transport<TCPPort>(), {nullptr, nullptr},  // end of table
+    transport<TCPPort>(), transport<ParPort>(), {nullptr, nullptr},  // end of table
 };
 
 }  // namespace
