@@ -1,8 +1,12 @@
 #include "Harness.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <set>
 #include <utility>
 
 namespace bench {
@@ -45,6 +49,14 @@ std::string spread_text(const Summary& summary) {
     if (summary.count < 2) return "";
     char spread[32];
     std::snprintf(spread, sizeof spread, " +-%.1f%%", summary.spread * 100);
+    return spread;
+}
+
+// The figure's spread, when the sides had repetitions to give one.
+std::string figure_spread_text(const Verdict& verdict, const Summary& baseline, const Summary& library) {
+    if (baseline.count < 2 && library.count < 2) return "";
+    char spread[32];
+    std::snprintf(spread, sizeof spread, " +-%.1f%%", verdict.spread * 100);
     return spread;
 }
 
@@ -128,6 +140,10 @@ Verdict Judge(const Row& row, const Summary& baseline, const Summary& library, c
     }
     verdict.measured = true;
     verdict.pass = row.goal == Goal::AtMost ? verdict.figure <= row.target : verdict.figure >= row.target;
+    // A ratio of two medians is as uncertain as both sides together.
+    verdict.spread = row.figureProbe ? figure.spread : std::hypot(baseline.spread, library.spread);
+    const double margin = row.target != 0 ? std::fabs(verdict.figure / row.target - 1) : 0;
+    verdict.noisy = verdict.spread > margin;
     return verdict;
 }
 
@@ -153,39 +169,54 @@ std::vector<double> Pick(const Probe& probe, const std::vector<Sample>& samples)
 }
 
 void RunPaired(benchmark::State& state, const std::function<double()>& baseline, const std::function<double()>& library,
-               double work) {
-    std::vector<double> timeRatios, rateRatios;
-    double baselineSeconds = 0, librarySeconds = 0;
-    bool libraryFirst = false;
+               double work, const std::function<double()>& reference) {
+    const std::function<double()>* sides[] = {&baseline, &library, &reference};
+    const char* failures[] = {"the baseline failed", "the library failed", "the reference failed"};
+    const unsigned count = reference ? 3 : 2;
+    std::vector<double> timeRatios, rateRatios, referenceTimeRatios, referenceRateRatios;
+    double total[3] = {0, 0, 0};
+    unsigned turn = 0;
     for (auto _ : state) {
-        double b = 0, l = 0;
-        if (libraryFirst) {
-            l = library();
-            b = l > 0 ? baseline() : 0;
-        } else {
-            b = baseline();
-            l = b > 0 ? library() : 0;
+        // Who goes first changes with every iteration.
+        double seconds[3] = {0, 0, 0};
+        const char* failure = nullptr;
+        for (unsigned k = 0; k < count && failure == nullptr; ++k) {
+            const unsigned side = (turn + k) % count;
+            seconds[side] = (*sides[side])();
+            if (seconds[side] <= 0) failure = failures[side];
         }
-        libraryFirst = !libraryFirst;
-        if (b <= 0 || l <= 0) {
-            state.SkipWithError(b <= 0 ? "the baseline failed" : "the library failed");
+        ++turn;
+        if (failure != nullptr) {
+            state.SkipWithError(failure);
             break;
         }
-        state.SetIterationTime(b + l);
-        baselineSeconds += b;
-        librarySeconds += l;
-        timeRatios.push_back(l / b);
-        rateRatios.push_back(b / l);
+        state.SetIterationTime(seconds[0] + seconds[1] + seconds[2]);
+        for (unsigned side = 0; side < count; ++side)
+            total[side] += seconds[side];
+        timeRatios.push_back(seconds[1] / seconds[0]);
+        rateRatios.push_back(seconds[0] / seconds[1]);
+        if (count == 3) {
+            referenceTimeRatios.push_back(seconds[1] / seconds[2]);
+            referenceRateRatios.push_back(seconds[2] / seconds[1]);
+        }
     }
     if (timeRatios.empty()) return;
     const double pairs = static_cast<double>(timeRatios.size());
-    state.counters["baseline_s"] = baselineSeconds / pairs;
-    state.counters["library_s"] = librarySeconds / pairs;
+    state.counters["baseline_s"] = total[0] / pairs;
+    state.counters["library_s"] = total[1] / pairs;
     state.counters["time_ratio"] = Summarise(timeRatios).median;
+    if (count == 3) {
+        state.counters["reference_s"] = total[2] / pairs;
+        state.counters["reference_time_ratio"] = Summarise(referenceTimeRatios).median;
+    }
     if (work > 0) {
-        state.counters["baseline_rate"] = work * pairs / baselineSeconds;
-        state.counters["library_rate"] = work * pairs / librarySeconds;
+        state.counters["baseline_rate"] = work * pairs / total[0];
+        state.counters["library_rate"] = work * pairs / total[1];
         state.counters["rate_ratio"] = Summarise(rateRatios).median;
+        if (count == 3) {
+            state.counters["reference_rate"] = work * pairs / total[2];
+            state.counters["reference_rate_ratio"] = Summarise(referenceRateRatios).median;
+        }
     }
 }
 
@@ -203,6 +234,61 @@ Row PairedRateRow(const std::string& figure, const std::string& baseline, const 
             scale, unit);
     row.figureProbe = CounterOf(benchmark, "rate_ratio");
     return row;
+}
+
+Row ReferenceRateRow(const std::string& figure, const std::string& reference, const std::string& benchmark,
+                     double target, double scale, const std::string& unit, const std::string& note) {
+    Row row(figure, reference, CounterOf(benchmark, "reference_rate"), CounterOf(benchmark, "library_rate"),
+            Goal::AtLeast, target, scale, unit);
+    row.figureProbe = CounterOf(benchmark, "reference_rate_ratio");
+    row.judged = false;
+    row.note = note;
+    return row;
+}
+
+namespace {
+
+std::mutex g_pinnedMutex;
+std::set<int> g_pinnedCpus;
+
+std::string lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A Google Benchmark filter that takes exactly the benchmarks named, whatever
+// settings (iterations, repetitions, time) the library appends to each name.
+std::string exact_names_filter(const std::vector<std::string>& names) {
+    std::string alternatives;
+    for (const std::string& name : names) {
+        if (!alternatives.empty()) alternatives += "|";
+        for (char c : name) {
+            if (std::strchr(".[]{}()*+?^$|\\", c) != nullptr) alternatives += '\\';
+            alternatives += c;
+        }
+    }
+    return "^(" + alternatives +
+           ")(/(iterations|repeats|min_time|min_warmup_time|manual_time|real_time|threads)[^/]*)*$";
+}
+
+}  // namespace
+
+PinnedToOneCpu::PinnedToOneCpu() : cpu_(sched_getcpu()) {
+    sched_getaffinity(0, sizeof before_, &before_);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu_, &one);
+    sched_setaffinity(0, sizeof one, &one);
+    std::lock_guard<std::mutex> lock(g_pinnedMutex);
+    g_pinnedCpus.insert(cpu_);
+}
+
+PinnedToOneCpu::~PinnedToOneCpu() { sched_setaffinity(0, sizeof before_, &before_); }
+
+std::vector<int> PinnedCpus() {
+    std::lock_guard<std::mutex> lock(g_pinnedMutex);
+    return std::vector<int>(g_pinnedCpus.begin(), g_pinnedCpus.end());
 }
 
 Suite::Suite(Config config) : config_(config) {}
@@ -226,13 +312,92 @@ int Suite::repetitionsFor(double repetitionFactor) const {
 
 void Suite::row(Row row) { rows_.push_back(std::move(row)); }
 
+std::vector<const Row*> Suite::chosenRows() const {
+    std::vector<const Row*> chosen;
+    for (const Row& row : rows_) {
+        bool wanted = config_.filter.empty();
+        for (const std::string& text : config_.filter)
+            wanted = wanted || lower(row.figure).find(lower(text)) != std::string::npos;
+        if (wanted) chosen.push_back(&row);
+    }
+    return chosen;
+}
+
+void Suite::list(std::ostream& out) const {
+    for (const Row& row : rows_)
+        out << row.figure << "  |  against " << row.baseline << (row.judged ? "" : "  (not judged)") << "\n";
+}
+
+std::vector<std::string> Suite::benchmarksOf(const Row& row) {
+    std::vector<std::string> names{row.baselineProbe.benchmark, row.libraryProbe.benchmark};
+    if (row.figureProbe) names.push_back(row.figureProbe->benchmark);
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
+void Suite::runBenchmarks(const std::vector<std::string>& names, benchmark::BenchmarkReporter* collector) const {
+    benchmark::RunSpecifiedBenchmarks(collector, exact_names_filter(names));
+}
+
 int Suite::run(std::ostream& out, std::ostream& progress) {
+    const std::vector<const Row*> chosen = chosenRows();
+    if (chosen.empty()) {
+        out << "no row matches the filter; run-bench --list shows every row\n";
+        return 2;
+    }
     std::map<std::string, std::vector<Sample>> samples;
     Collector collector(&samples, &progress, config_.verbose);
     progress << "measuring" << std::flush;
-    benchmark::RunSpecifiedBenchmarks(&collector);
+    if (config_.filter.empty()) {
+        benchmark::RunSpecifiedBenchmarks(&collector);  // honours --benchmark_filter
+    } else {
+        std::vector<std::string> names;
+        for (const Row* row : chosen)
+            for (const std::string& name : benchmarksOf(*row))
+                names.push_back(name);
+        runBenchmarks(names, &collector);
+    }
+
+    // A judged row that misses within its own spread gets one more run: a
+    // noisy machine must not fail a library that sits at its target.
+    repeated_.clear();
+    std::vector<std::string> again;
+    for (const Row* row : chosen) {
+        Summary b, l, f;
+        const Verdict verdict = verdictOf(*row, samples, &b, &l, &f);
+        if (config_.smoke || !row->judged || !verdict.measured || verdict.pass || !verdict.noisy) continue;
+        repeated_.push_back(row->figure);
+        for (const std::string& name : benchmarksOf(*row))
+            again.push_back(name);
+    }
+    if (!again.empty()) {
+        progress << "\nnoisy, measuring again" << std::flush;
+        runBenchmarks(again, &collector);
+    }
     progress << "\n";
     return report(samples, out);
+}
+
+Verdict Suite::verdictOf(const Row& row, const std::map<std::string, std::vector<Sample>>& samples, Summary* baseline,
+                         Summary* library, Summary* figure) const {
+    std::string error;
+    const auto side = [&](const Probe& probe) {
+        const auto found = samples.find(probe.benchmark);
+        if (found == samples.end()) return Summary{};
+        for (const Sample& sample : found->second)
+            if (!sample.error.empty() && error.empty()) error = sample.error;
+        return Summarise(Pick(probe, found->second));
+    };
+    *baseline = side(row.baselineProbe);
+    *library = side(row.libraryProbe);
+    *figure = row.figureProbe ? side(*row.figureProbe) : Summary{};
+    Verdict verdict = Judge(row, *baseline, *library, *figure);
+    if (!error.empty()) {
+        verdict.measured = false;
+        verdict.error = error;
+    }
+    return verdict;
 }
 
 int Suite::report(const std::map<std::string, std::vector<Sample>>& samples, std::ostream& out) const {
@@ -240,37 +405,32 @@ int Suite::report(const std::map<std::string, std::vector<Sample>>& samples, std
     table.push_back({"figure", "baseline", "baseline median", "library median", "ratio", "target", "result"});
     bool allMeasured = true, allPass = true;
     std::vector<std::string> notes;
-    for (const Row& row : rows_) {
-        const auto side = [&](const Probe& probe, std::string* error) {
-            const auto found = samples.find(probe.benchmark);
-            if (found == samples.end()) return Summary{};
-            for (const Sample& sample : found->second)
-                if (!sample.error.empty() && error->empty()) *error = sample.error;
-            return Summarise(Pick(probe, found->second));
-        };
-        std::string error;
-        const Summary baseline = side(row.baselineProbe, &error);
-        const Summary library = side(row.libraryProbe, &error);
-        const Summary figure = row.figureProbe ? side(*row.figureProbe, &error) : Summary{};
-        Verdict verdict = Judge(row, baseline, library, figure);
-        if (!error.empty()) {
-            verdict.measured = false;
-            verdict.error = error;
-        }
+    for (const Row* chosen : chosenRows()) {
+        const Row& row = *chosen;
         // A benchmark left out by a filter is not a failure of the library.
         const bool filteredOut =
             samples.count(row.baselineProbe.benchmark) == 0 && samples.count(row.libraryProbe.benchmark) == 0;
         if (filteredOut) continue;
+        Summary baseline, library, figure;
+        const Verdict verdict = verdictOf(row, samples, &baseline, &library, &figure);
+        const bool repeated = std::find(repeated_.begin(), repeated_.end(), row.figure) != repeated_.end();
+        // Only a miss beyond the figure's own spread fails the run.
+        const bool clearMiss = verdict.measured && !verdict.pass && !verdict.noisy;
         allMeasured = allMeasured && verdict.measured;
-        if (row.judged) allPass = allPass && verdict.measured && verdict.pass;
+        if (row.judged) allPass = allPass && verdict.measured && !clearMiss;
         if (!row.note.empty()) notes.push_back(row.figure + " against " + row.baseline + ": " + row.note);
         const std::string target = (row.goal == Goal::AtMost ? "<= " : ">= ") + figure_text(row.target, row);
-        std::string result = verdict.measured ? (verdict.pass ? "pass" : "MISS") : "ERROR: " + verdict.error;
+        std::string result = !verdict.measured ? "ERROR: " + verdict.error
+                             : verdict.pass    ? "pass"
+                             : clearMiss       ? "MISS"
+                                               : "noisy: the spread is wider than the distance to the target";
+        if (repeated) result += " (measured twice)";
         if (config_.smoke && verdict.measured) result += " (smoke)";
         if (!row.judged) result += " (not judged)";
-        table.push_back({row.figure, row.baseline, with_spread(baseline, row), with_spread(library, row),
-                         verdict.measured ? figure_text(verdict.figure, row) + spread_text(figure) : "-", target,
-                         result});
+        table.push_back(
+            {row.figure, row.baseline, with_spread(baseline, row), with_spread(library, row),
+             verdict.measured ? figure_text(verdict.figure, row) + figure_spread_text(verdict, baseline, library) : "-",
+             target, result});
     }
 
     std::vector<std::size_t> width(table.front().size(), 0);
@@ -290,6 +450,13 @@ int Suite::report(const std::map<std::string, std::vector<Sample>>& samples, std
         << " per side unless a row needs more or fewer), interleaved; +- is half the interquartile range\n";
     for (const std::string& note : notes)
         out << note << "\n";
+    const std::vector<int> cpus = PinnedCpus();
+    if (!cpus.empty()) {
+        out << "bulk rows ran with sender and printers pinned to CPU";
+        for (int cpu : cpus)
+            out << " " << cpu;
+        out << "\n";
+    }
     if (config_.smoke) return allMeasured ? 0 : 1;
     return allPass ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <sched.h>
 
 #include <functional>
 #include <map>
@@ -25,6 +26,9 @@ struct Config {
     int repetitions = 7;   // per benchmark
     double minTime = 0.2;  // seconds, for benchmarks that let the library pick the iteration count
     bool verbose = false;  // each repetition on the progress stream as it ends
+    // Only the rows whose figure contains one of these texts (any case);
+    // every row when empty.
+    std::vector<std::string> filter;
 };
 
 // Which number of a benchmark's repetition one side of a row uses.
@@ -99,6 +103,11 @@ struct Verdict {
     bool measured = false;  // false: a side errored or produced nothing
     double figure = 0;
     bool pass = false;
+    // The figure's own spread (half the interquartile range, relative) is
+    // larger than its distance to the target: this run cannot tell a pass
+    // from a miss.
+    bool noisy = false;
+    double spread = 0;  // that spread
     std::string error;
 };
 
@@ -114,8 +123,15 @@ Verdict Judge(const Row& row, const Summary& baseline, const Summary& library, c
 // seconds), time_ratio (median over the pairs of library / baseline) and, for
 // `work` above 0 (bytes, say), baseline_rate, library_rate (work per second)
 // and rate_ratio (median of baseline / library seconds).
+//
+// With a `reference`, each iteration runs all three sides in rotating order:
+// the row is judged against `baseline` (the floor the library can reach) and
+// the reference (what a program without any port layer does) is shown
+// beside it. Adds the counters reference_s, reference_time_ratio (median of
+// library / reference seconds) and, for `work` above 0, reference_rate and
+// reference_rate_ratio.
 void RunPaired(benchmark::State& state, const std::function<double()>& baseline, const std::function<double()>& library,
-               double work = 0);
+               double work = 0, const std::function<double()>& reference = {});
 
 // Rows over a RunPaired benchmark: times (library / baseline) and rates
 // (library / baseline throughput).
@@ -123,6 +139,30 @@ Row PairedTimeRow(const std::string& figure, const std::string& baseline, const 
                   double target, double scale, const std::string& unit);
 Row PairedRateRow(const std::string& figure, const std::string& baseline, const std::string& benchmark, Goal goal,
                   double target, double scale, const std::string& unit);
+// The library against the reference side of a three-sided RunPaired, shown
+// and not judged.
+Row ReferenceRateRow(const std::string& figure, const std::string& reference, const std::string& benchmark,
+                     double target, double scale, const std::string& unit, const std::string& note);
+
+// Keeps the calling thread, and the threads it starts, on the CPU it runs on
+// until the scope ends; the CPUs used are shown under the table. Bulk rows
+// run sender and printer on one CPU: on two, every small send may have to wake
+// the printer's thread on the other one, and whether it must depends on who
+// happens to be ahead, which drowns any difference between the two sides.
+class PinnedToOneCpu {
+public:
+    PinnedToOneCpu();
+    ~PinnedToOneCpu();
+    PinnedToOneCpu(const PinnedToOneCpu&) = delete;
+    PinnedToOneCpu& operator=(const PinnedToOneCpu&) = delete;
+    int cpu() const { return cpu_; }
+
+private:
+    cpu_set_t before_;
+    int cpu_;
+};
+// The CPUs that PinnedToOneCpu pinned to in this process so far.
+std::vector<int> PinnedCpus();
 
 // One benchmark repetition as the harness keeps it.
 struct Sample {
@@ -154,18 +194,35 @@ public:
     int repetitionsFor(double repetitionFactor) const;
     void row(Row row);
 
-    // Runs every registered benchmark, prints the table to `out` (progress to
-    // `progress`). Returns the process exit status: 0 when every row meets
-    // its target (in smoke mode: when every row was measured), 1 otherwise.
+    // Runs the benchmarks of the chosen rows (config().filter), prints the
+    // table to `out` (progress to `progress`). A judged row that misses its
+    // target within its own spread is run once more before its verdict.
+    // Returns the process exit status: 0 unless a row clearly missed its
+    // target (a miss beyond its spread) or could not be measured (in smoke
+    // mode: 0 when every row was measured), 1 otherwise; 2 when the filter
+    // chose no row.
     int run(std::ostream& out, std::ostream& progress);
 
     // Prints the table for already collected samples; returns the exit status
     // as run() does.
     int report(const std::map<std::string, std::vector<Sample>>& samples, std::ostream& out) const;
 
+    // The rows the filter chooses, and every row's figure and baseline, one
+    // per line (run-bench --list).
+    std::vector<const Row*> chosenRows() const;
+    void list(std::ostream& out) const;
+
 private:
+    // The Google Benchmark names a row reads.
+    static std::vector<std::string> benchmarksOf(const Row& row);
+    // The verdict of `row` on `samples`, with the error of a failed side.
+    Verdict verdictOf(const Row& row, const std::map<std::string, std::vector<Sample>>& samples, Summary* baseline,
+                      Summary* library, Summary* figure) const;
+    void runBenchmarks(const std::vector<std::string>& names, benchmark::BenchmarkReporter* collector) const;
+
     Config config_;
     std::vector<Row> rows_;
+    std::vector<std::string> repeated_;  // figures of rows run a second time as noisy
 };
 
 }  // namespace bench

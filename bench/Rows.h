@@ -12,6 +12,14 @@ namespace bench {
 // The network port against plain sockets, each side on its own virtual printer.
 void AddNetworkRows(Suite& suite);
 
+// The quenvar command against a plain program, both as processes.
+void AddToolRows(Suite& suite);
+
+// Child process of the tool rows' baseline: sends `file` to the printer at
+// `address` with plain sockets, as quenvar print --no-check does with the
+// library. Exit status 0, or 1 on any failure.
+int RunPlainSend(const std::string& address, const std::string& file);
+
 // Child process of the resident memory row: opens one port per address with
 // `settings`, prints "<resident before> <resident after>" in bytes. Exit status
 // 0, or 1 when a port could not be opened.

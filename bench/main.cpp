@@ -5,10 +5,13 @@
 //   run-bench --smoke          tiny sizes, one repetition, targets not enforced
 //   run-bench --repetitions=N  repetitions per side (default 7)
 //   run-bench --verbose        every repetition's numbers as it ends
+//   run-bench --filter=TEXT[,TEXT...]  only the rows whose figure contains a TEXT (any case)
+//   run-bench --list           every row's figure and baseline
 //   --benchmark_filter=REGEX and the other Google Benchmark flags pass through.
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,8 +21,10 @@
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--resident-probe") == 0)
         return bench::RunResidentProbe(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+    if (argc == 4 && std::strcmp(argv[1], "--plain-send") == 0) return bench::RunPlainSend(argv[2], argv[3]);
 
     bench::Config config;
+    bool list = false;
     std::vector<std::string> flags{argv[0], "--benchmark_enable_random_interleaving=true"};
     std::vector<std::string> passed;
     for (int i = 1; i < argc; ++i) {
@@ -28,6 +33,12 @@ int main(int argc, char** argv) {
             config.smoke = true;
         } else if (arg == "--verbose") {
             config.verbose = true;
+        } else if (arg == "--list") {
+            list = true;
+        } else if (arg.rfind("--filter=", 0) == 0) {
+            std::stringstream texts(arg.substr(std::strlen("--filter=")));
+            for (std::string text; std::getline(texts, text, ',');)
+                if (!text.empty()) config.filter.push_back(text);
         } else if (arg.rfind("--repetitions=", 0) == 0) {
             config.repetitions = std::atoi(arg.c_str() + std::strlen("--repetitions="));
             if (config.repetitions < 1) {
@@ -49,6 +60,11 @@ int main(int argc, char** argv) {
 
     bench::Suite suite(config);
     bench::AddNetworkRows(suite);
+    bench::AddToolRows(suite);
+    if (list) {
+        suite.list(std::cout);
+        return 0;
+    }
     const int status = suite.run(std::cout, std::cerr);
     benchmark::Shutdown();
     return status;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <vector>
 
 #include "StatusText.h"
 
@@ -9,7 +11,8 @@ namespace tools {
 
 namespace {
 
-// Large jobs go out in slices so the progress display moves.
+// Jobs are read and sent in slices of this size: memory stays flat however
+// large the job, and the progress display moves.
 constexpr std::size_t kSliceBytes = 64 * 1024;
 // A port that keeps accepting nothing is as good as a failed one.
 constexpr int kMaxTransfersWithoutProgress = 3;
@@ -55,28 +58,26 @@ bool jobCommandSucceeded(int (*command)(void*, void*, unsigned int), void* port,
 
 }  // namespace
 
-uint64_t writeAll(void* port, const std::string& data, bool* failed, const JobProgress& progress) {
+uint64_t writeAll(void* port, const char* data, std::size_t size, bool* failed) {
     *failed = false;
     uint64_t sent = 0;
     int withoutProgress = 0;
-    while (sent < data.size()) {
-        const std::size_t slice = std::min<std::size_t>(kSliceBytes, data.size() - sent);
+    while (sent < size) {
         unsigned int written = 0;
-        const int ok = WritePort(port, reinterpret_cast<const unsigned char*>(data.data() + sent),
-                                 static_cast<unsigned int>(slice), &written);
+        const std::size_t rest = size - static_cast<std::size_t>(sent);
+        const auto request = static_cast<unsigned int>(std::min<std::size_t>(rest, UINT32_MAX));
+        const int ok = WritePort(port, reinterpret_cast<const unsigned char*>(data + sent), request, &written);
         if (!ok || (written == 0 && ++withoutProgress >= kMaxTransfersWithoutProgress)) {
             *failed = true;
             break;
         }
         if (written > 0) withoutProgress = 0;
         sent += written;
-        if (progress) progress(sent, data.size());
     }
     return sent;
 }
 
-JobOutcome printJob(void* port, const std::string& data, bool checked, unsigned timeoutMs,
-                    const JobProgress& progress) {
+JobOutcome printJob(void* port, const JobReader& read, bool checked, unsigned timeoutMs, const JobProgress& progress) {
     JobOutcome outcome;
     if (checked && !jobCommandSucceeded(BeginCheckedBlockEx, port, timeoutMs, "job not started",
                                         "job refused: the printer answered the job begin with an error, "
@@ -84,13 +85,24 @@ JobOutcome printJob(void* port, const std::string& data, bool checked, unsigned 
                                         &outcome))
         return outcome;
 
-    bool failed = false;
-    outcome.bytesSent = writeAll(port, data, &failed, progress);
-    if (failed) {
-        outcome.code = kExitIoFailure;
-        outcome.message = "sending failed after " + std::to_string(outcome.bytesSent) + " of " +
-                          std::to_string(data.size()) + " bytes";
-        return outcome;
+    std::vector<char> slice(kSliceBytes);
+    for (;;) {
+        const long got = read(slice.data(), slice.size());
+        if (got < 0) {
+            outcome.code = kExitIoFailure;
+            outcome.message = "reading the job failed after " + std::to_string(outcome.bytesSent) +
+                              " bytes were sent; the job was not ended";
+            return outcome;
+        }
+        if (got == 0) break;
+        bool failed = false;
+        outcome.bytesSent += writeAll(port, slice.data(), static_cast<std::size_t>(got), &failed);
+        if (progress) progress(outcome.bytesSent);
+        if (failed) {
+            outcome.code = kExitIoFailure;
+            outcome.message = "sending failed after " + std::to_string(outcome.bytesSent) + " bytes";
+            return outcome;
+        }
     }
     if (!checked) {
         outcome.message = "sent " + std::to_string(outcome.bytesSent) + " bytes (not confirmed: --no-check)";
@@ -101,6 +113,18 @@ JobOutcome printJob(void* port, const std::string& data, bool checked, unsigned 
                             "job failed: the printer answered the job end with an error", &outcome))
         outcome.message = "job confirmed by the printer (" + std::to_string(outcome.bytesSent) + " bytes)";
     return outcome;
+}
+
+JobOutcome printJob(void* port, const std::string& data, bool checked, unsigned timeoutMs,
+                    const JobProgress& progress) {
+    std::size_t offset = 0;
+    const JobReader fromMemory = [&data, &offset](char* buffer, std::size_t room) -> long {
+        const std::size_t count = std::min(room, data.size() - offset);
+        std::copy_n(data.data() + offset, count, buffer);
+        offset += count;
+        return static_cast<long>(count);
+    };
+    return printJob(port, fromMemory, checked, timeoutMs, progress);
 }
 
 }  // namespace tools

@@ -1,10 +1,14 @@
 // quenvar print: send a file as one print job and report whether the printer
-// confirmed it.
-#include <fstream>
+// confirmed it. The file is sent while it is read, so a job of any size takes
+// little memory and a pipe starts printing before its input ends.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
 #include <iostream>
-#include <iterator>
 #include <memory>
-#include <sstream>
 
 #include "CheckedPrint.h"
 #include "Commands.h"
@@ -21,22 +25,40 @@ struct PrintSettings {
     bool noCheck = false;
 };
 
-bool readJob(const std::string& file, std::string* data) {
-    if (file == "-") {
-        std::ostringstream all;
-        all << std::cin.rdbuf();
-        *data = all.str();
-        return true;
+// The job's input, read while it is sent: a file, or standard input for "-".
+class JobInput {
+public:
+    explicit JobInput(const std::string& file)
+        : fd_(file == "-" ? STDIN_FILENO : ::open(file.c_str(), O_RDONLY | O_CLOEXEC)), owned_(file != "-") {
+        struct stat info {};
+        if (fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) size_ = static_cast<uint64_t>(info.st_size);
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return false;
-    data->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
+    ~JobInput() {
+        if (owned_ && fd_ >= 0) ::close(fd_);
+    }
+    JobInput(const JobInput&) = delete;
+    JobInput& operator=(const JobInput&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    // The size when the input is a regular file; 0 when it cannot be known
+    // (a pipe), which the progress display shows as such.
+    uint64_t size() const { return size_; }
+    long read(char* buffer, std::size_t room) {
+        for (;;) {
+            const ssize_t got = ::read(fd_, buffer, room);
+            if (got >= 0 || errno != EINTR) return static_cast<long>(got);
+        }
+    }
+
+private:
+    int fd_;
+    bool owned_;
+    uint64_t size_ = 0;
+};
 
 int runPrint(const PrintSettings& settings) {
-    std::string data;
-    if (!readJob(settings.file, &data)) {
+    JobInput input(settings.file);
+    if (!input.isOpen()) {
         std::cerr << "quenvar: cannot read " << settings.file << "\n";
         return kExitUsage;
     }
@@ -47,9 +69,10 @@ int runPrint(const PrintSettings& settings) {
     }
     JobOutcome outcome;
     {
-        ProgressBar bar(data.size());
-        outcome = printJob(port.handle(), data, !settings.noCheck, settings.port.timeoutMs,
-                           [&bar](uint64_t sent, uint64_t) { bar.update(sent); });
+        ProgressBar bar(input.size());
+        outcome = printJob(
+            port.handle(), [&input](char* buffer, std::size_t room) { return input.read(buffer, room); },
+            !settings.noCheck, settings.port.timeoutMs, [&bar](uint64_t sent) { bar.update(sent); });
     }
     (outcome.code == kExitSuccess ? std::cout : std::cerr)
         << (outcome.code == kExitSuccess ? "" : "quenvar: ") << outcome.message << "\n";

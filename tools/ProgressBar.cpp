@@ -29,7 +29,7 @@ std::string humanBytes(double bytes) {
 
 ProgressBar::ProgressBar(uint64_t total)
     : total_(total),
-      shown_(total >= kSmallestShownJob && isatty(STDERR_FILENO)),
+      shown_((total == 0 || total >= kSmallestShownJob) && isatty(STDERR_FILENO)),
       start_(std::chrono::steady_clock::now()) {}
 
 ProgressBar::~ProgressBar() {
@@ -37,14 +37,21 @@ ProgressBar::~ProgressBar() {
 }
 
 void ProgressBar::update(uint64_t done) {
-    if (!shown_ || total_ == 0) return;
+    if (!shown_ || (total_ == 0 && done < kSmallestShownJob)) return;
     const auto now = std::chrono::steady_clock::now();
-    if (done < total_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    if ((total_ == 0 || done < total_) && now - lastDraw_ < std::chrono::milliseconds(100)) return;
     lastDraw_ = now;
     drawn_ = true;
 
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+    if (total_ == 0 || done > total_) {
+        // A pipe: how much went out and how fast, with nothing to count down.
+        std::fprintf(stderr, "\r%s sent  %s/s ", humanBytes(static_cast<double>(done)).c_str(),
+                     humanBytes(rate).c_str());
+        std::fflush(stderr);
+        return;
+    }
     const int filled = static_cast<int>(kBarWidth * done / total_);
     const double left = rate > 0 ? static_cast<double>(total_ - done) / rate : 0;
     std::fprintf(stderr, "\r[%s%s] %s / %s  %s/s  %d:%02d left ", std::string(filled, '#').c_str(),

@@ -1,5 +1,6 @@
 // A one-line progress display for long jobs on a terminal: bytes, rate and
-// time left. Shows nothing when standard error is no terminal or the job is small.
+// time left (bytes and rate when the size is unknown). Shows nothing when
+// standard error is no terminal or the job is small.
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,7 @@ namespace tools {
 
 class ProgressBar {
 public:
+    // total: the job's size in bytes, or 0 when it is not known in advance.
     explicit ProgressBar(uint64_t total);
     ~ProgressBar();  // ends the line if one was drawn
 

@@ -102,6 +102,23 @@ TEST_F(ToolTest, ConfirmedPrintDeliversEveryByteOnce) {
     EXPECT_TRUE(printer_.model().printedData() == job + "tail\n");
 }
 
+TEST_F(ToolTest, PrintSendsAPipeWhileItIsStillBeingWritten) {
+    // A job from a pipe starts printing before its input ends.
+    const std::string command = std::string(QUENVAR_TOOL_PATH) + " print " + port() + " - >" + dir_ + "/out 2>&1";
+    FILE* pipe = popen(command.c_str(), "w");
+    ASSERT_NE(pipe, nullptr);
+    const std::string first = "first half of a receipt\n";
+    ASSERT_EQ(fwrite(first.data(), 1, first.size(), pipe), first.size());
+    fflush(pipe);
+    const std::size_t commandBytes = 2 * 6;  // status preamble and job begin go first
+    EXPECT_TRUE(printer_.model().waitReceived(commandBytes + first.size(), std::chrono::seconds(10)));
+    EXPECT_NE(printer_.model().printedData().find(first), std::string::npos);
+    fputs("second half\n", pipe);
+    const int status = pclose(pipe);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << slurp(dir_ + "/out");
+    EXPECT_TRUE(printer_.model().printedData() == first + "second half\n");
+}
+
 TEST_F(ToolTest, EachFailureHasItsExitCodeAndWords) {
     const std::string receipt = file("r.bin", "hello\n");
 
