@@ -20,6 +20,10 @@ void AddToolRows(Suite& suite);
 // library. Exit status 0, or 1 on any failure.
 int RunPlainSend(const std::string& address, const std::string& file);
 
+// The Java API's Printer against the C interface, when the build has the Java
+// bridge: its JVM runs JavaJobDriver.java.
+void AddJavaRows(Suite& suite);
+
 // Child process of the resident memory row: opens one port per address with
 // `settings`, prints "<resident before> <resident after>" in bytes. Exit status
 // 0, or 1 when a port could not be opened.

@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     bench::Suite suite(config);
     bench::AddNetworkRows(suite);
     bench::AddToolRows(suite);
+    bench::AddJavaRows(suite);
     if (list) {
         suite.list(std::cout);
         return 0;

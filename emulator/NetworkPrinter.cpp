@@ -1,11 +1,8 @@
 #include "emulator/NetworkPrinter.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,7 +10,6 @@
 #include <cstring>
 #include <random>
 #include <stdexcept>
-#include <vector>
 
 namespace emulator {
 
@@ -22,11 +18,10 @@ namespace {
 constexpr uint16_t g_dataPort = 9100;
 constexpr uint16_t g_statusPort = 9101;
 constexpr uint16_t g_discoveryPort = 22222;
+constexpr uint8_t g_statusRequest = 0x33;
 // A status-port client that sends no request within this time is dropped, so
 // a stray connection cannot pin a descriptor for ever.
 constexpr auto g_statusClientLimit = std::chrono::seconds(5);
-
-using Clock = std::chrono::steady_clock;
 
 void close_fd(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -68,130 +63,204 @@ int open_udp(const std::string& address, uint16_t port) {
     return fd;
 }
 
-struct StatusClient {
-    int fd;
-    Clock::time_point deadline;
-};
-
 }  // namespace
 
-// The front-end's sockets and what it still has to send; used by the
-// printer's thread only, apart from set-up in start() and tear-down in stop().
-struct NetworkPrinter::Impl {
-    Impl(PrinterModel& printerModel, const Options& printerOptions) : model(printerModel), options(printerOptions) {}
-    ~Impl() {
-        close_fd(dataListener);
-        close_fd(statusListener);
-        close_fd(udp);
-        close_fd(data);
-        for (StatusClient& client : statusClients)
-            close_fd(client.fd);
+NetworkPrinter::NetworkPrinter() : NetworkPrinter(Options{}) {}
+
+NetworkPrinter::NetworkPrinter(Options options, std::shared_ptr<PrinterModel> model)
+    : StreamFrontEnd(std::move(model)), options_(std::move(options)), answerDiscovery_(options_.answerDiscovery) {
+    this->model().setModelName(options_.modelName);
+    this->model().setPrintSpeed(options_.printSpeedBps);
+}
+
+NetworkPrinter::~NetworkPrinter() { stop(); }
+
+std::string NetworkPrinter::address() const { return address_; }
+
+std::string NetworkPrinter::portName() const { return "TCP:" + address_; }
+
+bool NetworkPrinter::bindAll(const std::string& address) {
+    udp_ = open_udp(address, g_discoveryPort);
+    if (udp_ >= 0) dataListener_ = open_listener(address, g_dataPort);
+    if (dataListener_ >= 0) statusListener_ = open_listener(address, g_statusPort);
+    if (statusListener_ >= 0) return true;
+    closeSockets();
+    return false;
+}
+
+void NetworkPrinter::closeSockets() {
+    close_fd(dataListener_);
+    close_fd(statusListener_);
+    close_fd(udp_);
+    for (StatusClient& client : statusClients_)
+        close_fd(client.fd);
+    statusClients_.clear();
+}
+
+void NetworkPrinter::start() {
+    if (threadRunning()) throw std::runtime_error("virtual printer already started");
+    stop();  // a thread that ended by itself is joined first
+    // A restarted printer comes back on the address it had, like a printer
+    // switched off and on again.
+    std::string wanted = address_.empty() ? options_.address : address_;
+    if (!wanted.empty()) {
+        if (!bindAll(wanted)) throw std::runtime_error("cannot listen on " + wanted + ": " + std::strerror(errno));
+        address_ = wanted;
+    } else {
+        std::random_device seed;
+        std::mt19937 random(seed());
+        std::uniform_int_distribution<int> any(0, 255), host(2, 254);
+        for (int attempt = 0; attempt < 500 && address_.empty(); ++attempt) {
+            std::string candidate = "127." + std::to_string(any(random)) + "." + std::to_string(any(random)) + "." +
+                                    std::to_string(host(random));
+            if (bindAll(candidate)) address_ = candidate;
+        }
+        if (address_.empty()) throw std::runtime_error("no free loopback address for the virtual printer");
     }
+    try {
+        startThread();
+    } catch (...) {
+        closeSockets();
+        throw;
+    }
+}
 
-    void followRefusal(const std::string& address);
-    int pollTimeout(Clock::time_point now);
-    void serveDiscovery();
-    void acceptData(Clock::time_point now);
-    void acceptStatusClient(Clock::time_point now);
-    void readData(Clock::time_point now);
-    void serveStatusClient(StatusClient& client, short revents, Clock::time_point now);
-    void speak(Clock::time_point now);
-    void flush(Clock::time_point now);
-    void closeData();
+void NetworkPrinter::stop() {
+    stopThread();
+    closeSockets();
+}
 
-    PrinterModel& model;
-    const Options& options;
-    int dataListener = -1;
-    int statusListener = -1;
-    int udp = -1;
-    int data = -1;  // the current data connection
-    std::vector<StatusClient> statusClients;
-    std::string outgoing;          // bytes waiting to go out on the data connection
-    std::string lastFrame;         // last automatic status frame sent
-    Clock::time_point nextSend{};  // when split output may send its next piece
-    char buffer[4096];
-};
+// ---- Settings and records ----
+
+void NetworkPrinter::setRefuseConnections(bool on) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        refuse_ = on;
+    }
+    // The thread opens and closes the listeners: wait for it, so a connect
+    // right after this call sees the new state.
+    settle();
+}
+
+bool NetworkPrinter::refuseConnections() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return refuse_;
+}
+
+void NetworkPrinter::setAnswerDiscovery(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answerDiscovery_ = on;
+}
+
+void NetworkPrinter::setDiscoveryReply(std::optional<std::string> bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    discoveryReplyOverride_ = std::move(bytes);
+}
+
+void NetworkPrinter::setStatusPortEscpos(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    statusPortEscpos_ = on;
+}
+
+void NetworkPrinter::setStatusPortReply(std::optional<std::string> bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    statusPortReplyOverride_ = std::move(bytes);
+}
+
+std::vector<std::string> NetworkPrinter::discoveryRequests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return discoveryRequests_;
+}
+
+unsigned NetworkPrinter::statusPortRequests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return statusRequests_;
+}
+
+// ---- Status frames ----
+
+std::string NetworkPrinter::statusFrame() { return model().velmarStatusBlock() + std::string(2, '\0'); }
+
+std::string NetworkPrinter::statusFrameWithExtension(const std::string& identifier, const std::string& payload,
+                                                     int declaredPayloadLength) {
+    return EncodeExtensionFrame(model().velmarStatusBlock(), identifier, payload, declaredPayloadLength);
+}
+
+void NetworkPrinter::sendExtensionData(const std::string& payload, const std::string& identifier) {
+    model().sendRaw(statusFrameWithExtension(identifier, payload));
+}
+
+// ---- On the printer's thread ----
+
+std::string NetworkPrinter::statusReport() { return options_.automaticStatus ? statusFrame() : std::string(); }
 
 // Refusing connections means not listening at all, so connects fail at once.
-void NetworkPrinter::Impl::followRefusal(const std::string& address) {
-    bool refuse = model.refuseConnections();
-    if (refuse && dataListener >= 0) {
-        close_fd(dataListener);
-        close_fd(statusListener);
-    } else if (!refuse && dataListener < 0) {
-        dataListener = open_listener(address, g_dataPort);
-        statusListener = open_listener(address, g_statusPort);
+void NetworkPrinter::beforePoll(Clock::time_point) {
+    bool refuse = refuseConnections();
+    if (refuse && dataListener_ >= 0) {
+        close_fd(dataListener_);
+        close_fd(statusListener_);
+    } else if (!refuse && dataListener_ < 0) {
+        dataListener_ = open_listener(address_, g_dataPort);
+        statusListener_ = open_listener(address_, g_statusPort);
     }
-    model.reportListening(dataListener >= 0);
 }
 
-int NetworkPrinter::Impl::pollTimeout(Clock::time_point now) {
-    int timeoutMs = model.printing() ? 5 : 200;
-    if (!outgoing.empty() && data >= 0 && now < nextSend) {
-        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextSend - now).count() + 1;
-        timeoutMs = std::min<int>(timeoutMs, static_cast<int>(wait));
-    }
-    return timeoutMs;
+void NetworkPrinter::addDescriptors(std::vector<pollfd>& fds) {
+    fds.push_back({udp_, POLLIN, 0});
+    fds.push_back({dataListener_, POLLIN, 0});
+    fds.push_back({statusListener_, POLLIN, 0});
+    for (const StatusClient& client : statusClients_)
+        fds.push_back({client.fd, POLLIN, 0});
 }
 
-void NetworkPrinter::Impl::serveDiscovery() {
+void NetworkPrinter::serveDescriptors(const pollfd* fds, std::size_t count, Clock::time_point now) {
+    constexpr std::size_t firstClient = 3;
+    if (fds[0].revents & POLLIN) serveDiscovery();
+    if (dataListener_ >= 0 && (fds[1].revents & POLLIN)) acceptData(now);
+
+    for (std::size_t i = 0; i + firstClient < count; ++i)
+        serveStatusClient(statusClients_[i], fds[firstClient + i].revents, now);
+    std::vector<StatusClient> open;
+    for (const StatusClient& client : statusClients_)
+        if (client.fd >= 0) open.push_back(client);
+    statusClients_.swap(open);
+
+    if (statusListener_ >= 0 && (fds[2].revents & POLLIN)) {
+        int fd = ::accept4(statusListener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) statusClients_.push_back({fd, now + g_statusClientLimit});
+    }
+}
+
+void NetworkPrinter::serveDiscovery() {
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
-    ssize_t n = ::recvfrom(udp, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    ssize_t n = ::recvfrom(udp_, buffer_, sizeof buffer_, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n < 0) return;
-    auto reply = model.discoveryReply(std::string(buffer, static_cast<std::size_t>(n)));
+    auto reply = discoveryReply(std::string(buffer_, static_cast<std::size_t>(n)));
     if (reply)
-        ::sendto(udp, reply->data(), reply->size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), fromLength);
+        ::sendto(udp_, reply->data(), reply->size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), fromLength);
 }
 
-void NetworkPrinter::Impl::acceptData(Clock::time_point now) {
-    int fd = ::accept4(dataListener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+// The printer serves one host at a time; a new connection replaces the old
+// one, as after a host that lost its connection and came back.
+void NetworkPrinter::acceptData(Clock::time_point now) {
+    int fd = ::accept4(dataListener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
-    // The printer serves one host at a time; a new connection replaces the old
-    // one, as after a host that lost its connection and came back.
-    closeData();
-    data = fd;
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    model.hostConnected();
-    lastFrame.clear();
-    nextSend = now;
-    if (options.automaticStatus && !model.silent()) {
-        lastFrame = model.statusFrame();
-        outgoing = lastFrame;
-    }
+    attachHost(fd, now);
 }
 
-void NetworkPrinter::Impl::acceptStatusClient(Clock::time_point now) {
-    int fd = ::accept4(statusListener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd >= 0) statusClients.push_back({fd, now + g_statusClientLimit});
-}
-
-void NetworkPrinter::Impl::readData(Clock::time_point now) {
-    ssize_t n = ::recv(data, buffer, sizeof buffer, 0);
-    if (n > 0) {
-        bool closeNow = false;
-        std::size_t taken = model.admitBytes(static_cast<std::size_t>(n), closeNow);
-        model.consume(buffer, taken);
-        if (closeNow) closeData();
-    } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-        // The host closed its side: say what is left, then close ours.
-        outgoing += model.takeOutput();
-        nextSend = now;
-        flush(now);
-        closeData();
-    }
-}
-
-void NetworkPrinter::Impl::serveStatusClient(StatusClient& client, short revents, Clock::time_point now) {
+void NetworkPrinter::serveStatusClient(StatusClient& client, short revents, Clock::time_point now) {
     bool done = now >= client.deadline;
     if (!done && (revents & (POLLIN | POLLHUP | POLLERR))) {
-        ssize_t n = ::recv(client.fd, buffer, sizeof buffer, 0);
+        ssize_t n = ::recv(client.fd, buffer_, sizeof buffer_, 0);
         if (n <= 0) {
             done = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
-        } else if (std::memchr(buffer, 0x33, static_cast<std::size_t>(n))) {
+        } else if (std::memchr(buffer_, g_statusRequest, static_cast<std::size_t>(n))) {
             // A silent printer keeps the status connection open without a word.
-            auto reply = model.statusPortReply();
+            auto reply = statusPortReply();
             if (reply) {
                 ::send(client.fd, reply->data(), reply->size(), MSG_NOSIGNAL | MSG_DONTWAIT);
                 done = true;
@@ -201,169 +270,24 @@ void NetworkPrinter::Impl::serveStatusClient(StatusClient& client, short revents
     if (done) close_fd(client.fd);
 }
 
-// Collects what the printer has to say on the data connection: answers and
-// raw bytes from the model, then a status frame if the status changed.
-void NetworkPrinter::Impl::speak(Clock::time_point now) {
-    // A printer gone silent does not finish what it was saying either.
-    if (model.silent()) outgoing.clear();
-    std::string said = model.takeOutput();
-    if (data < 0) return;
-    outgoing += said;
-    if (options.automaticStatus && !model.silent()) {
-        std::string frame = model.statusFrame();
-        if (frame != lastFrame) {
-            outgoing += frame;
-            lastFrame = frame;
-        }
-    }
-    flush(now);
+std::optional<std::string> NetworkPrinter::discoveryReply(const std::string& request) {
+    const bool silent = model().silent();
+    const std::string name = model().modelName();
+    std::lock_guard<std::mutex> lock(mutex_);
+    discoveryRequests_.push_back(request);
+    if (!IsDiscoveryRequest(request) || !answerDiscovery_ || silent) return std::nullopt;
+    if (discoveryReplyOverride_) return discoveryReplyOverride_;
+    return EncodeDiscoveryReply(name);
 }
 
-// Sends what it can without blocking; split output sends one piece per pause.
-void NetworkPrinter::Impl::flush(Clock::time_point now) {
-    if (data < 0 || outgoing.empty() || now < nextSend) return;
-    std::size_t chunk = model.splitChunk();
-    std::size_t size = chunk ? std::min(chunk, outgoing.size()) : outgoing.size();
-    ssize_t sent = ::send(data, outgoing.data(), size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent > 0) {
-        outgoing.erase(0, static_cast<std::size_t>(sent));
-        if (chunk) nextSend = now + model.splitPause();
-    } else if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        closeData();
-    }
-}
-
-void NetworkPrinter::Impl::closeData() {
-    if (data < 0) return;
-    close_fd(data);
-    outgoing.clear();
-    model.hostDisconnected();
-}
-
-NetworkPrinter::NetworkPrinter() : NetworkPrinter(Options{}) {}
-
-NetworkPrinter::NetworkPrinter(Options options) : options_(std::move(options)) {
-    model_.setModelName(options_.modelName);
-    model_.setAnswerDiscovery(options_.answerDiscovery);
-    model_.setPrintSpeed(options_.printSpeedBps);
-    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    model_.setChangeListener([this] { wake(); });
-}
-
-NetworkPrinter::~NetworkPrinter() {
-    stop();
-    model_.setChangeListener(nullptr);
-    close_fd(wakeFd_);
-}
-
-PrinterModel& NetworkPrinter::model() { return model_; }
-
-std::string NetworkPrinter::address() const { return address_; }
-
-std::string NetworkPrinter::portName() const { return "TCP:" + address_; }
-
-void NetworkPrinter::wake() {
-    if (wakeFd_ < 0) return;
-    uint64_t one = 1;
-    ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
-    (void)ignored;
-}
-
-void NetworkPrinter::start() {
-    if (thread_.joinable()) throw std::runtime_error("virtual printer already started");
-    if (wakeFd_ < 0) throw std::runtime_error("cannot create the wake-up descriptor");
-    auto impl = std::make_unique<Impl>(model_, options_);
-    auto bind_all = [&](const std::string& address) {
-        impl->udp = open_udp(address, g_discoveryPort);
-        if (impl->udp >= 0) impl->dataListener = open_listener(address, g_dataPort);
-        if (impl->dataListener >= 0) impl->statusListener = open_listener(address, g_statusPort);
-        if (impl->statusListener >= 0) return true;
-        close_fd(impl->udp);
-        close_fd(impl->dataListener);
-        return false;
-    };
-    // A restarted printer comes back on the address it had, like a printer
-    // switched off and on again.
-    std::string wanted = address_.empty() ? options_.address : address_;
-    if (!wanted.empty()) {
-        if (!bind_all(wanted)) throw std::runtime_error("cannot listen on " + wanted + ": " + std::strerror(errno));
-        address_ = wanted;
-    } else {
-        std::random_device seed;
-        std::mt19937 random(seed());
-        std::uniform_int_distribution<int> any(0, 255), host(2, 254);
-        bool bound = false;
-        for (int attempt = 0; attempt < 500 && !bound; ++attempt) {
-            std::string candidate = "127." + std::to_string(any(random)) + "." + std::to_string(any(random)) + "." +
-                                    std::to_string(host(random));
-            if (bind_all(candidate)) {
-                address_ = candidate;
-                bound = true;
-            }
-        }
-        if (!bound) throw std::runtime_error("no free loopback address for the virtual printer");
-    }
-    impl_ = std::move(impl);
-    model_.reportListening(true);
-    stopping_ = false;
-    thread_ = std::thread([this] { run(); });
-}
-
-void NetworkPrinter::stop() {
-    if (!thread_.joinable()) return;
-    stopping_ = true;
-    wake();
-    thread_.join();
-    model_.reportListening(std::nullopt);
-    if (impl_ && impl_->data >= 0) model_.hostDisconnected();
-    impl_.reset();
-}
-
-void NetworkPrinter::run() {
-    Impl& s = *impl_;
-    while (!stopping_) {
-        s.followRefusal(address_);
-        Clock::time_point now = Clock::now();
-
-        // Fixed slots first; negative descriptors are skipped by poll.
-        std::vector<pollfd> fds;
-        fds.push_back({wakeFd_, POLLIN, 0});
-        fds.push_back({s.udp, POLLIN, 0});
-        fds.push_back({s.dataListener, POLLIN, 0});
-        fds.push_back({s.statusListener, POLLIN, 0});
-        short dataEvents = POLLIN;
-        if (!s.outgoing.empty() && now >= s.nextSend) dataEvents |= POLLOUT;
-        fds.push_back({s.data, dataEvents, 0});
-        for (const StatusClient& client : s.statusClients)
-            fds.push_back({client.fd, POLLIN, 0});
-        constexpr std::size_t firstClient = 5;
-
-        if (::poll(fds.data(), fds.size(), s.pollTimeout(now)) < 0 && errno != EINTR) break;
-        if (stopping_) break;
-        now = Clock::now();
-
-        if (fds[0].revents & POLLIN) {
-            uint64_t count;
-            ssize_t ignored = ::read(wakeFd_, &count, sizeof count);
-            (void)ignored;
-        }
-        if (fds[1].revents & POLLIN) s.serveDiscovery();
-        if (s.dataListener >= 0 && (fds[2].revents & POLLIN)) s.acceptData(now);
-        if (s.data >= 0 && fds[4].fd == s.data && (fds[4].revents & (POLLIN | POLLHUP | POLLERR))) s.readData(now);
-
-        const std::size_t polledClients = fds.size() - firstClient;
-        for (std::size_t i = 0; i < polledClients; ++i)
-            s.serveStatusClient(s.statusClients[i], fds[firstClient + i].revents, now);
-        std::vector<StatusClient> open;
-        for (const StatusClient& client : s.statusClients)
-            if (client.fd >= 0) open.push_back(client);
-        s.statusClients.swap(open);
-        if (s.statusListener >= 0 && (fds[3].revents & POLLIN)) s.acceptStatusClient(now);
-
-        if (model_.takeDropRequest()) s.closeData();
-        model_.advance(now);
-        s.speak(now);
-    }
+std::optional<std::string> NetworkPrinter::statusPortReply() {
+    const bool silent = model().silent();
+    const PrinterStatus status = model().status();
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++statusRequests_;
+    if (silent) return std::nullopt;
+    if (statusPortReplyOverride_) return statusPortReplyOverride_;
+    return statusPortEscpos_ ? EncodeEscposAutomaticStatus(status) : EncodeVelmarStatus(status);
 }
 
 }  // namespace emulator

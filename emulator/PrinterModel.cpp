@@ -11,6 +11,9 @@ namespace {
 constexpr char g_esc = 0x1B;
 constexpr char g_dle = 0x10;
 constexpr char g_etb = 0x17;
+constexpr char g_gs = 0x1D;
+// Bytes kept beyond the limit before the record is trimmed, so that trimming is rare.
+constexpr std::size_t g_trimSlack = 64 * 1024;
 
 // The completion commands the printer recognises in the data stream.
 const std::array<std::string, 6> g_completionCommands = {
@@ -33,14 +36,62 @@ bool starts_with(const std::string& whole, const std::string& prefix) {
 
 PrinterModel::PrinterModel() = default;
 
-void PrinterModel::notify() {
-    std::function<void()> listener;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        listener = listener_;
+// ---- Subscriptions ----
+
+PrinterModel::Subscription::Subscription(Subscription&& other) noexcept : model_(other.model_), id_(other.id_) {
+    other.model_ = nullptr;
+}
+
+PrinterModel::Subscription& PrinterModel::Subscription::operator=(Subscription&& other) noexcept {
+    if (this != &other) {
+        reset();
+        model_ = other.model_;
+        id_ = other.id_;
+        other.model_ = nullptr;
     }
+    return *this;
+}
+
+PrinterModel::Subscription::~Subscription() { reset(); }
+
+void PrinterModel::Subscription::reset() {
+    if (model_) model_->unsubscribe(id_);
+    model_ = nullptr;
+}
+
+PrinterModel::Subscription PrinterModel::subscribe(std::function<void()> listener) {
+    std::lock_guard<std::mutex> lock(listenersMutex_);
+    uint64_t id = nextListener_++;
+    listeners_.emplace(id, std::move(listener));
+    return Subscription(this, id);
+}
+
+void PrinterModel::unsubscribe(uint64_t id) {
+    std::lock_guard<std::mutex> lock(listenersMutex_);
+    listeners_.erase(id);
+}
+
+void PrinterModel::notify() {
     changed_.notify_all();
-    if (listener) listener();
+    std::lock_guard<std::mutex> lock(listenersMutex_);
+    for (auto& entry : listeners_)
+        entry.second();
+}
+
+// ---- Kept bytes ----
+
+void PrinterModel::History::append(const char* data, std::size_t length) {
+    kept.append(data, length);
+    if (keep && kept.size() > *keep + g_trimSlack) {
+        std::size_t drop = kept.size() - *keep;
+        kept.erase(0, drop);
+        dropped += drop;
+    }
+}
+
+std::string PrinterModel::History::since(uint64_t offset) const {
+    if (offset >= size()) return std::string();
+    return offset <= dropped ? kept : kept.substr(static_cast<std::size_t>(offset - dropped));
 }
 
 void PrinterModel::set(Condition condition, bool on) {
@@ -109,13 +160,6 @@ void PrinterModel::setStatusBlockLength(unsigned length) {
 
 std::string PrinterModel::velmarStatusBlock() const { return EncodeVelmarStatus(status()); }
 
-std::string PrinterModel::statusFrame() const { return velmarStatusBlock() + std::string(2, '\0'); }
-
-std::string PrinterModel::statusFrameWithExtension(const std::string& identifier, const std::string& payload,
-                                                   int declaredPayloadLength) const {
-    return EncodeExtensionFrame(velmarStatusBlock(), identifier, payload, declaredPayloadLength);
-}
-
 std::string PrinterModel::escposAutomaticStatus() const { return EncodeEscposAutomaticStatus(status()); }
 
 uint8_t PrinterModel::realTimeStatus(uint8_t n) const { return EncodeRealTimeStatus(status(), n); }
@@ -163,19 +207,34 @@ void PrinterModel::setAnswerRealTimeRequests(bool on) {
     realTime_ = on;
 }
 
+void PrinterModel::setTakeAutomaticStatusCommand(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    automaticStatusCommand_ = on;
+}
+
+uint8_t PrinterModel::automaticStatusMask() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return automaticStatusMask_;
+}
+
+unsigned PrinterModel::automaticStatusStarts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return automaticStatusStarts_;
+}
+
 std::string PrinterModel::printedData() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return printed_;
+    return printed_.kept;
 }
 
 std::string PrinterModel::printedSince(std::size_t offset) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return offset < printed_.size() ? printed_.substr(offset) : std::string();
+    return printed_.since(offset);
 }
 
 std::size_t PrinterModel::printedSize() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return printed_.size();
+    return static_cast<std::size_t>(printed_.size());
 }
 
 std::size_t PrinterModel::unprintedSize() const {
@@ -185,12 +244,12 @@ std::size_t PrinterModel::unprintedSize() const {
 
 std::string PrinterModel::allReceived() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
+    return received_.kept;
 }
 
 std::size_t PrinterModel::receivedSize() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return received_.size();
+    return static_cast<std::size_t>(received_.size());
 }
 
 bool PrinterModel::waitPrinted(std::size_t bytes, std::chrono::milliseconds bound) const {
@@ -213,14 +272,19 @@ unsigned PrinterModel::connectionCount() const {
     return connections_;
 }
 
-std::vector<std::string> PrinterModel::discoveryRequests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return discoveryRequests_;
-}
-
-unsigned PrinterModel::statusPortRequests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return statusRequests_;
+void PrinterModel::setPrintedSink(PrintedSink sink, std::size_t keepBytes) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::optional<std::size_t> keep;
+        if (sink) keep = keepBytes;
+        sink_ = sink ? std::make_shared<PrintedSink>(std::move(sink)) : nullptr;
+        sinkPending_.clear();
+        printed_.keep = keep;
+        received_.keep = keep;
+    }
+    // A run handed to the old sink before the change has the sink's lock
+    // already: wait for it, so the old sink is not called after this returns.
+    std::lock_guard<std::mutex> drained(sinkMutex_);
 }
 
 void PrinterModel::setSilent(bool on) {
@@ -246,45 +310,10 @@ void PrinterModel::closeAfterBytes(std::size_t bytes) {
     notify();
 }
 
-void PrinterModel::setRefuseConnections(bool on) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        refuse_ = on;
-    }
-    notify();
-    // Wait for a running front-end to act, so a connect right after this call
-    // sees the new state.
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(2), [&] { return !listening_ || *listening_ != on; });
-}
-
-void PrinterModel::reportListening(std::optional<bool> listening) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (listening_ == listening) return;
-        listening_ = listening;
-    }
-    changed_.notify_all();
-}
-
-bool PrinterModel::refuseConnections() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return refuse_;
-}
-
 void PrinterModel::dropConnection() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         dropRequested_ = true;
-    }
-    notify();
-}
-
-void PrinterModel::setSplitOutput(std::size_t chunkBytes, std::chrono::milliseconds pause) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        splitChunk_ = chunkBytes;
-        splitPause_ = pause;
     }
     notify();
 }
@@ -297,10 +326,6 @@ void PrinterModel::sendRaw(const std::string& bytes) {
     notify();
 }
 
-void PrinterModel::sendExtensionData(const std::string& payload, const std::string& identifier) {
-    sendRaw(statusFrameWithExtension(identifier, payload));
-}
-
 void PrinterModel::setModelName(const std::string& name) {
     std::lock_guard<std::mutex> lock(mutex_);
     modelName_ = name;
@@ -309,31 +334,6 @@ void PrinterModel::setModelName(const std::string& name) {
 std::string PrinterModel::modelName() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return modelName_;
-}
-
-void PrinterModel::setAnswerDiscovery(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    answerDiscovery_ = on;
-}
-
-void PrinterModel::setDiscoveryReply(std::optional<std::string> bytes) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    discoveryReplyOverride_ = std::move(bytes);
-}
-
-void PrinterModel::setStatusPortReply(std::optional<std::string> bytes) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    statusPortReplyOverride_ = std::move(bytes);
-}
-
-void PrinterModel::setStatusPortEscpos(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    statusPortEscpos_ = on;
-}
-
-bool PrinterModel::statusPortEscpos() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return statusPortEscpos_;
 }
 
 // ---- Front-end side ----
@@ -351,7 +351,7 @@ void PrinterModel::hostConnected() {
 
 void PrinterModel::hostDisconnected() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         // A command cut off by the end of the connection was never a command.
         std::string partial;
         partial.swap(commandBytes_);
@@ -363,6 +363,7 @@ void PrinterModel::hostDisconnected() {
         markers_.swap(kept);
         connected_ = false;
         output_.clear();
+        deliverPrinted(lock);
     }
     changed_.notify_all();
 }
@@ -388,18 +389,24 @@ bool PrinterModel::isCommandPrefix(const std::string& bytes) const {
         if (bytes.size() == 2) return bytes[0] == g_dle && bytes[1] == 0x04;
         if (bytes.size() == 3) return bytes[0] == g_dle && bytes[1] == 0x04 && bytes[2] >= 1 && bytes[2] <= 4;
     }
+    if (automaticStatusCommand_ && bytes[0] == g_gs) return bytes.size() == 1 || (bytes[1] == 'a' && bytes.size() <= 3);
     return false;
+}
+
+// True for a byte that may begin a command the printer takes out of the print data.
+bool PrinterModel::startsCommand(char byte) const {
+    return byte == g_esc || (realTime_ && byte == g_dle) || (automaticStatusCommand_ && byte == g_gs);
 }
 
 void PrinterModel::consume(const char* data, std::size_t length) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         received_.append(data, length);
         for (std::size_t i = 0; i < length; ++i) {
             // Print data up to the next byte that may begin a command goes in one
             // piece: a host sending megabytes must not wait for the printer model.
             std::size_t end = i;
-            while (commandBytes_.empty() && end < length && data[end] != g_esc && !(realTime_ && data[end] == g_dle))
+            while (commandBytes_.empty() && end < length && !startsCommand(data[end]))
                 ++end;
             if (end > i) {
                 acceptDataRun(data + i, end - i);
@@ -412,7 +419,7 @@ void PrinterModel::consume(const char* data, std::size_t length) {
             while (!pending.empty()) {
                 char byte = pending.front();
                 pending.erase(0, 1);
-                if (commandBytes_.empty() && byte != g_esc && !(realTime_ && byte == g_dle)) {
+                if (commandBytes_.empty() && !startsCommand(byte)) {
                     acceptDataByte(byte);
                     continue;
                 }
@@ -424,7 +431,7 @@ void PrinterModel::consume(const char* data, std::size_t length) {
                     pending = rest + pending;
                     continue;
                 }
-                bool complete = commandBytes_.size() == 6 || (commandBytes_[0] == g_dle && commandBytes_.size() == 3);
+                bool complete = commandBytes_.size() == 6 || (commandBytes_[0] != g_esc && commandBytes_.size() == 3);
                 if (complete) {
                     std::string command;
                     command.swap(commandBytes_);
@@ -432,6 +439,7 @@ void PrinterModel::consume(const char* data, std::size_t length) {
                 }
             }
         }
+        deliverPrinted(lock);
     }
     changed_.notify_all();
 }
@@ -456,7 +464,7 @@ void PrinterModel::acceptDataRun(const char* data, std::size_t length) {
     // marker due up to here has fired already.
     lastAdvance_ = Clock::now();
     printBudget_ = 0;
-    printed_.append(data, length);
+    appendPrinted(data, length);
     dataCount_ += length;
     const auto etbs = static_cast<unsigned>(std::count(data, data + length, g_etb));
     status_.etbCounter = (status_.etbCounter + etbs) % 32;
@@ -464,6 +472,11 @@ void PrinterModel::acceptDataRun(const char* data, std::size_t length) {
 }
 
 void PrinterModel::handleCommand(const std::string& command) {
+    if (command[0] == g_gs) {
+        automaticStatusMask_ = static_cast<uint8_t>(command[2]);
+        if (automaticStatusMask_ != 0) ++automaticStatusStarts_;
+        return;
+    }
     if (command[0] == g_dle) {
         // Real-time requests are answered at once, ahead of any unprinted data.
         if (!silent_ && connected_)
@@ -510,7 +523,7 @@ void PrinterModel::printLocked(std::size_t count) {
     for (std::size_t i = 0; i < count && !unprinted_.empty(); ++i) {
         char byte = unprinted_.front();
         unprinted_.pop_front();
-        printed_ += byte;
+        appendPrinted(&byte, 1);
         if (byte == g_etb) status_.etbCounter = (status_.etbCounter + 1) % 32;
         fireMarkersLocked();
     }
@@ -519,7 +532,7 @@ void PrinterModel::printLocked(std::size_t count) {
 
 void PrinterModel::advance(Clock::time_point now) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         if (unprinted_.empty() || !status_.canPrint()) {
             lastAdvance_ = now;
             printBudget_ = 0;
@@ -536,6 +549,7 @@ void PrinterModel::advance(Clock::time_point now) {
             printLocked(count);
             if (unprinted_.empty()) printBudget_ = 0;
         }
+        deliverPrinted(lock);
     }
     changed_.notify_all();
 }
@@ -559,37 +573,23 @@ bool PrinterModel::takeDropRequest() {
     return requested;
 }
 
-std::size_t PrinterModel::splitChunk() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return splitChunk_;
+void PrinterModel::appendPrinted(const char* data, std::size_t length) {
+    printed_.append(data, length);
+    if (sink_) sinkPending_.append(data, length);
 }
 
-std::chrono::milliseconds PrinterModel::splitPause() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return splitPause_;
-}
-
-std::optional<std::string> PrinterModel::discoveryReply(const std::string& request) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    discoveryRequests_.push_back(request);
-    changed_.notify_all();
-    if (!IsDiscoveryRequest(request) || !answerDiscovery_ || silent_) return std::nullopt;
-    if (discoveryReplyOverride_) return discoveryReplyOverride_;
-    return EncodeDiscoveryReply(modelName_);
-}
-
-std::optional<std::string> PrinterModel::statusPortReply() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++statusRequests_;
-    changed_.notify_all();
-    if (silent_) return std::nullopt;
-    if (statusPortReplyOverride_) return statusPortReplyOverride_;
-    return statusPortEscpos_ ? EncodeEscposAutomaticStatus(status_) : EncodeVelmarStatus(status_);
-}
-
-void PrinterModel::setChangeListener(std::function<void()> listener) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    listener_ = std::move(listener);
+// Hands what was printed to the sink in print order and lets go of the state
+// lock: the sink's own lock is taken before the state lock is let go, so a
+// later run cannot overtake this one, and nobody waits for the state while the
+// sink works.
+void PrinterModel::deliverPrinted(std::unique_lock<std::mutex>& lock) {
+    if (!sink_ || sinkPending_.empty()) return;
+    std::shared_ptr<PrintedSink> sink = sink_;
+    std::string run;
+    run.swap(sinkPending_);
+    std::lock_guard<std::mutex> order(sinkMutex_);
+    lock.unlock();
+    (*sink)(run.data(), run.size());
 }
 
 }  // namespace emulator

@@ -1,8 +1,9 @@
 // The virtual printer's one model: what a receipt printer knows about itself
 // (its conditions, its ETB counter, the print data it has received and printed)
-// and how it answers the host. Front-ends (network, later serial, USB...) feed
-// it the bytes the host sends and ship the bytes it produces; tests set faults
-// and inspect what arrived. Every member is safe to call from any thread.
+// and how it answers the commands in the data it is sent. It knows no wire:
+// front-ends (network, serial, parallel, USB) feed it the bytes the host sends
+// and ship the bytes it has to say; tests set faults and inspect what arrived.
+// Every member is safe to call from any thread.
 #pragma once
 
 #include <chrono>
@@ -11,6 +12,8 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,10 +26,33 @@ namespace emulator {
 class PrinterModel {
 public:
     using Clock = std::chrono::steady_clock;
+    // Receives printed print data, in print order: a pointer to the bytes and their count.
+    using PrintedSink = std::function<void(const char* data, std::size_t length)>;
+
+    // Keeps a change listener registered while it lives. Its destructor waits
+    // for a call in progress to end, and no call starts after it: a front-end
+    // that holds one as a member can never be called once it is gone. Must not
+    // be destroyed from inside the listener itself.
+    class Subscription {
+    public:
+        Subscription() = default;
+        Subscription(Subscription&& other) noexcept;
+        Subscription& operator=(Subscription&& other) noexcept;
+        Subscription(const Subscription&) = delete;
+        Subscription& operator=(const Subscription&) = delete;
+        ~Subscription();
+        void reset();  // ends the subscription now
+
+    private:
+        friend class PrinterModel;
+        Subscription(PrinterModel* model, uint64_t id) : model_(model), id_(id) {}
+        PrinterModel* model_ = nullptr;
+        uint64_t id_ = 0;
+    };
 
     PrinterModel();
 
-    // ---- Conditions (each change wakes the front-ends: a new status frame goes out) ----
+    // ---- Conditions (each change wakes the front-ends, which report it as their wire does) ----
     void set(Condition condition, bool on);  // set or clear any condition
     bool get(Condition condition) const;     // current value of a condition
     void setCoverOpen(bool on) { set(Condition::CoverOpen, on); }
@@ -49,17 +75,11 @@ public:
     // ---- Status encodings, built from the current state ----
     void setStatusBlockLength(
         unsigned length);  // Velmar ASB block length 7..15 (default 9; 7 has no ETB counter, 7 and 8 no presenter)
-    std::string velmarStatusBlock() const;  // the Velmar ASB block alone (header 2 has bit 7 set)
-    std::string statusFrame() const;        // block + extension length 00 00, as sent on the data connection
-    // A status frame carrying an extension block: identifier (2 chars, any), its
-    // payload, and the payload length to declare (-1 = the real one). The payload
-    // length sits at the identifier's position (4, 5 or 6; unknown identifiers use 4).
-    std::string statusFrameWithExtension(const std::string& identifier, const std::string& payload,
-                                         int declaredPayloadLength = -1) const;
+    std::string velmarStatusBlock() const;      // the Velmar ASB block alone (header 2 has bit 7 set)
     std::string escposAutomaticStatus() const;  // the 4-byte ESC/POS automatic status block
     uint8_t realTimeStatus(uint8_t n) const;    // reply byte to DLE EOT n (n = 1..4; others 0x12)
 
-    // ---- Print job answers and the ETB counter ----
+    // ---- Print job answers, commands taken and the ETB counter ----
     void failNextJobBegin(uint8_t c);             // next job begin answer carries c instead of 00
     void failNextJobEnd(uint8_t c);               // next job end answer carries c instead of 01
     unsigned etbCounter() const;                  // 0..31, advanced when an ETB 0x17 has been printed
@@ -67,57 +87,56 @@ public:
     void setPrintSpeed(unsigned bytesPerSecond);  // 0 = print instantly
     void setAnswerRealTimeRequests(bool on);    // answer DLE EOT n at once (serial/parallel style); off on the network
     void setAnswerCompletionCommands(bool on);  // false: job begin/end polls get no answer (data still printed)
+    // ESC/POS printers take GS a n (1D 61 n) as the command that switches their
+    // automatic status on (n != 0) or off (n = 0); off by default, where those
+    // bytes are print data. What goes out while it is on is the front-end's choice.
+    void setTakeAutomaticStatusCommand(bool on);
+    uint8_t automaticStatusMask() const;     // n of the last GS a n taken (0: automatic status off)
+    unsigned automaticStatusStarts() const;  // GS a n with n != 0 taken so far (each sends a report at once)
 
-    // ---- What the host sent ----
+    // ---- What the host sent and what was printed ----
     std::string printedData() const;                     // printed print data in order (completion commands removed)
     std::string printedSince(std::size_t offset) const;  // printed data from an offset (for following output)
-    std::size_t printedSize() const;
-    std::size_t unprintedSize() const;  // received print data still waiting to be printed
-    std::string allReceived() const;    // every byte the host sent on the data connection, in order
-    std::size_t receivedSize() const;
+    std::size_t printedSize() const;                     // every byte printed so far, kept or not
+    std::size_t unprintedSize() const;                   // received print data still waiting to be printed
+    std::string allReceived() const;                     // every byte the host sent, in order
+    std::size_t receivedSize() const;                    // every byte received so far, kept or not
     bool waitPrinted(std::size_t bytes, std::chrono::milliseconds bound) const;   // until printedSize() >= bytes
     bool waitReceived(std::size_t bytes, std::chrono::milliseconds bound) const;  // until receivedSize() >= bytes
     bool waitConnections(unsigned count, std::chrono::milliseconds bound) const;  // until connectionCount() >= count
-    unsigned connectionCount() const;                                             // data connections accepted so far
-    std::vector<std::string> discoveryRequests() const;  // every datagram received on the discovery port
-    unsigned statusPortRequests() const;                 // requests (0x33) received on the status port
+    unsigned connectionCount() const;                                             // host connections so far
+    // For long runs: printed data goes to `sink` as it is printed (on the
+    // thread that printed it, outside the model's lock, one run at a time in
+    // print order; a slow sink holds the printer up as a slow mechanism would),
+    // and the model keeps only the last `keepBytes` bytes of print data and of
+    // received bytes for printedData(), printedSince() and allReceived().
+    // Sizes keep counting every byte. An empty sink keeps everything again.
+    void setPrintedSink(PrintedSink sink, std::size_t keepBytes = 0);
 
-    // ---- Faults and raw output (settable at any time) ----
-    void setSilent(bool on);  // answer nothing anywhere, but keep connections open
+    // ---- Faults and raw output, for any wire (settable at any time) ----
+    void setSilent(bool on);  // answer nothing, report nothing, but keep connections open
     bool silent() const;
-    void closeAfterBytes(std::size_t bytes);  // drop the data connection once this many more bytes arrived
-    void setRefuseConnections(bool on);       // close (reopen) the listening ports; returns once done
-    bool refuseConnections() const;
-    void dropConnection();  // close the current data connection now
-    void setSplitOutput(std::size_t chunkBytes, std::chrono::milliseconds pause);  // send in pieces; 0 = whole
-    void sendRaw(const std::string& bytes);  // send bytes as they are (garbage, hand-made frames)
-    void sendExtensionData(const std::string& payload,
-                           const std::string& identifier = "14");  // reply data in a status frame
+    void closeAfterBytes(std::size_t bytes);  // drop the host connection once this many more bytes arrived
+    void dropConnection();                    // drop the host connection now
+    void sendRaw(const std::string& bytes);   // say these bytes as they are (garbage, hand-made frames)
 
-    // ---- Identity and discovery ----
-    void setModelName(const std::string& name);  // name in the discovery reply
+    // ---- Identity ----
+    void setModelName(const std::string& name);  // the name the printer gives itself (discovery, device ID)
     std::string modelName() const;
-    void setAnswerDiscovery(bool on);                           // false: discovery requests get no reply
-    void setDiscoveryReply(std::optional<std::string> bytes);   // reply with these exact bytes instead
-    void setStatusPortEscpos(bool on);                          // status port answers the 4-byte ESC/POS form
-    void setStatusPortReply(std::optional<std::string> bytes);  // status port answers these exact bytes instead
-    bool statusPortEscpos() const;
 
-    // ---- Front-end side: called by the transports' front-ends only ----
-    void hostConnected();                                        // a data connection was accepted
+    // ---- Front-end side: called by the front-ends only ----
+    // Registers `listener`, called after every change a front-end may have to
+    // act on (state, faults, output); it must be quick and must not call back
+    // into subscribe. Several front-ends may share one model.
+    Subscription subscribe(std::function<void()> listener);
+    void hostConnected();                                        // a host connection began
     void hostDisconnected();                                     // it ended: pending job answers are dropped
     std::size_t admitBytes(std::size_t length, bool& closeNow);  // how many of length arriving bytes to take
-    void consume(const char* data, std::size_t length);          // bytes from the host on the data connection
+    void consume(const char* data, std::size_t length);          // bytes from the host
     void advance(Clock::time_point now);                         // print at the set speed up to now
     bool printing() const;                                       // bytes wait to be printed and printing may go on
     std::string takeOutput();                                    // bytes to send to the host (empty while silent)
     bool takeDropRequest();                                      // true once after dropConnection()
-    void reportListening(std::optional<bool> listening);         // listening ports open, closed, or no front-end
-    std::size_t splitChunk() const;
-    std::chrono::milliseconds splitPause() const;
-    std::optional<std::string> discoveryReply(const std::string& request);  // records it; reply or none
-    std::optional<std::string> statusPortReply();            // records a 0x33 request; reply or none (silent)
-    void setChangeListener(std::function<void()> listener);  // called after every change, outside the lock
 
 private:
     struct Marker {
@@ -126,7 +145,21 @@ private:
         uint8_t command;    // byte 3 of the job end command, echoed in the answer
     };
 
+    // A byte record that may keep only its tail: offsets count every byte ever appended.
+    struct History {
+        std::string kept;
+        uint64_t dropped = 0;             // bytes no longer kept, all before kept
+        std::optional<std::size_t> keep;  // bytes to keep at least; none: keep everything
+        void append(const char* data, std::size_t length);
+        uint64_t size() const { return dropped + kept.size(); }
+        std::string since(uint64_t offset) const;
+    };
+
     void notify();
+    void unsubscribe(uint64_t id);
+    void deliverPrinted(std::unique_lock<std::mutex>& lock);
+    void appendPrinted(const char* data, std::size_t length);
+    bool startsCommand(char byte) const;
     void acceptDataByte(char byte);
     void acceptDataRun(const char* data, std::size_t length);
     void handleCommand(const std::string& command);
@@ -136,7 +169,18 @@ private:
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    std::function<void()> listener_;
+
+    // Listeners are called under their own lock, so that ending a subscription
+    // waits for a call in progress; the state lock is never held meanwhile.
+    std::mutex listenersMutex_;
+    std::map<uint64_t, std::function<void()>> listeners_;
+    uint64_t nextListener_ = 1;
+
+    // Printed runs go to the sink in order: whoever prints takes sinkMutex_
+    // before it lets go of mutex_.
+    std::mutex sinkMutex_;
+    std::shared_ptr<PrintedSink> sink_;
+    std::string sinkPending_;  // printed, not yet handed to the sink
 
     PrinterStatus status_;
     std::optional<uint8_t> nextJobBegin_;
@@ -144,9 +188,12 @@ private:
     unsigned printSpeed_ = 0;
     bool realTime_ = false;
     bool answerCommands_ = true;
+    bool automaticStatusCommand_ = false;
+    uint8_t automaticStatusMask_ = 0;
+    unsigned automaticStatusStarts_ = 0;
 
-    std::string received_;
-    std::string printed_;
+    History received_;
+    History printed_;
     std::deque<char> unprinted_;
     uint64_t dataCount_ = 0;  // print data bytes received so far
     std::deque<Marker> markers_;
@@ -157,22 +204,12 @@ private:
     std::string output_;
     bool connected_ = false;
     unsigned connections_ = 0;
-    std::vector<std::string> discoveryRequests_;
-    unsigned statusRequests_ = 0;
 
     bool silent_ = false;
     std::optional<std::size_t> closeAfter_;
-    bool refuse_ = false;
-    std::optional<bool> listening_;
     bool dropRequested_ = false;
-    std::size_t splitChunk_ = 0;
-    std::chrono::milliseconds splitPause_{0};
 
     std::string modelName_ = "QV-VIRTUAL";
-    bool answerDiscovery_ = true;
-    std::optional<std::string> discoveryReplyOverride_;
-    bool statusPortEscpos_ = false;
-    std::optional<std::string> statusPortReplyOverride_;
 };
 
 }  // namespace emulator

@@ -12,90 +12,20 @@
 #include <cstdint>
 #include <mutex>
 
+#include "StatusFieldTable.h"
 #include "quenvar.h"
 
 #define HALVORN_EXPORT extern "C" JNIEXPORT
 
 namespace {
 
-constexpr std::size_t kFlagCount = 27;
-constexpr std::size_t kFieldCount = 31;
-
-// The Java status object's fields, in record order, with their JNI types.
-struct StatusField {
-    const char* name;
-    const char* descriptor;
-};
-
-constexpr StatusField kStatusFields[kFieldCount] = {
-    {"coverOpen", "Z"},
-    {"offline", "Z"},
-    {"compulsionSwitch", "Z"},
-    {"overTemp", "Z"},
-    {"unrecoverableError", "Z"},
-    {"cutterError", "Z"},
-    {"mechError", "Z"},
-    {"headThermistorError", "Z"},
-    {"receiveBufferOverflow", "Z"},
-    {"pageModeCmdError", "Z"},
-    {"blackMarkError", "Z"},
-    {"presenterPaperJamError", "Z"},
-    {"headUpError", "Z"},
-    {"voltageError", "Z"},
-    {"receiptBlackMarkDetection", "Z"},
-    {"receiptPaperEmpty", "Z"},
-    {"receiptPaperNearEmptyInner", "Z"},
-    {"receiptPaperNearEmptyOuter", "Z"},
-    {"presenterPaperPresent", "Z"},
-    {"peelerPaperPresent", "Z"},
-    {"stackerFull", "Z"},
-    {"slipTOF", "Z"},
-    {"slipCOF", "Z"},
-    {"slipBOF", "Z"},
-    {"validationPaperPresent", "Z"},
-    {"slipPaperPresent", "Z"},
-    {"etbAvailable", "Z"},
-    {"etbCounter", "B"},
-    {"presenterState", "B"},
-    {"rawLength", "I"},
-    {"raw", "[B"},
-};
-
-constexpr std::size_t kEtbCounterSlot = 27;
-constexpr std::size_t kPresenterStateSlot = 28;
-constexpr std::size_t kRawLengthSlot = 29;
-constexpr std::size_t kRawSlot = 30;
-
-// The 27 flags of the record, in the same order as the first 27 fields above.
-constexpr std::uint32_t VelmarPrinterStatus_2::*kRecordFlags[kFlagCount] = {
-    &VelmarPrinterStatus_2::coverOpen,
-    &VelmarPrinterStatus_2::offline,
-    &VelmarPrinterStatus_2::compulsionSwitch,
-    &VelmarPrinterStatus_2::overTemp,
-    &VelmarPrinterStatus_2::unrecoverableError,
-    &VelmarPrinterStatus_2::cutterError,
-    &VelmarPrinterStatus_2::mechError,
-    &VelmarPrinterStatus_2::headThermistorError,
-    &VelmarPrinterStatus_2::receiveBufferOverflow,
-    &VelmarPrinterStatus_2::pageModeCmdError,
-    &VelmarPrinterStatus_2::blackMarkError,
-    &VelmarPrinterStatus_2::presenterPaperJamError,
-    &VelmarPrinterStatus_2::headUpError,
-    &VelmarPrinterStatus_2::voltageError,
-    &VelmarPrinterStatus_2::receiptBlackMarkDetection,
-    &VelmarPrinterStatus_2::receiptPaperEmpty,
-    &VelmarPrinterStatus_2::receiptPaperNearEmptyInner,
-    &VelmarPrinterStatus_2::receiptPaperNearEmptyOuter,
-    &VelmarPrinterStatus_2::presenterPaperPresent,
-    &VelmarPrinterStatus_2::peelerPaperPresent,
-    &VelmarPrinterStatus_2::stackerFull,
-    &VelmarPrinterStatus_2::slipTOF,
-    &VelmarPrinterStatus_2::slipCOF,
-    &VelmarPrinterStatus_2::slipBOF,
-    &VelmarPrinterStatus_2::validationPaperPresent,
-    &VelmarPrinterStatus_2::slipPaperPresent,
-    &VelmarPrinterStatus_2::etbAvailable,
-};
+using halvorn::kEtbCounterSlot;
+using halvorn::kFieldCount;
+using halvorn::kFlagCount;
+using halvorn::kPresenterStateSlot;
+using halvorn::kRawLengthSlot;
+using halvorn::kRawSlot;
+using halvorn::kStatusFields;
 
 // The field IDs of the one status class, looked up once per process.
 struct VelmarPrinterStatusFieldCache {
@@ -197,7 +127,7 @@ void setPrinterStatusFields(JNIEnv* env, jobject status, VelmarPrinterStatus_2* 
     }
 
     for (std::size_t i = 0; i < kFlagCount; ++i) {
-        const jboolean flag = static_cast<jboolean>((record->*kRecordFlags[i]) & 0xFFu);
+        const jboolean flag = static_cast<jboolean>((record->*quenvar::StatusFlags[i].member) & 0xFFu);
         env->SetBooleanField(status, cache.fieldIds[i], flag);
     }
     env->SetByteField(status, cache.fieldIds[kEtbCounterSlot], static_cast<jbyte>(record->etbCounter));
@@ -250,6 +180,12 @@ jint pinned_transfer(JNIEnv* env, jbyteArray buf, jint offset, jint size, jintAr
 // version 2, and only a result of exactly 1 reaches the Java object.
 template <class StatusFunction>
 jint status_method(JNIEnv* env, jlong portHandle, jobject status, StatusFunction function) {
+    // Before the library runs: a job begin or end must not reach the printer
+    // for a call that cannot hand the printer's answer back.
+    if (status == nullptr) {
+        throw_java(env, "java/lang/NullPointerException", "status object is null");
+        return 0;
+    }
     VelmarPrinterStatus_2 record;
     const jint result = function(as_handle(portHandle), &record, 2u);
     if (result == 1) setPrinterStatusFields(env, status, &record);

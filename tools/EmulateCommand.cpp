@@ -1,20 +1,23 @@
 // quenvar emulate: runs the virtual network printer in the foreground, shows or
-// saves what it prints, and lets a person change its state from the terminal.
+// saves what it prints as it prints it, and lets a person change its state
+// from the terminal.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 
 #include "Commands.h"
+#include "PrintedOutput.h"
 #include "emulator/NetworkPrinter.h"
 
 namespace tools {
@@ -32,26 +35,6 @@ struct EmulateSettings {
 
 // Models whose status the library fetches from port 9101 instead of the data connection.
 bool uses_status_port(const std::string& model) { return model == "NXCB-KW11/12" || model == "QRX450NET"; }
-
-std::string readable(const std::string& data, std::size_t limit) {
-    std::string out;
-    for (std::size_t i = 0; i < data.size() && i < limit; ++i) {
-        unsigned char c = static_cast<unsigned char>(data[i]);
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\\') {
-            out += "\\\\";
-        } else if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        }
-    }
-    if (data.size() > limit) out += "...";
-    return out;
-}
 
 std::string hex_bytes(const std::string& data) {
     std::string out;
@@ -73,29 +56,30 @@ bool input_is_null_device() {
            input.st_rdev == null.st_rdev;
 }
 
-void print_help() {
-    std::cout << "commands: cover open | cover close | paper out | paper near-end | paper ok |\n"
-                 "          offline | online | silent [on|off] | fail-next-job [c] | fail-next-begin [c] |\n"
-                 "          status | help | quit\n";
+void print_help(std::ostream& out) {
+    out << "commands: cover open | cover close | paper out | paper near-end | paper ok |\n"
+           "          offline | online | silent [on|off] | fail-next-job [c] | fail-next-begin [c] |\n"
+           "          status | help | quit\n";
 }
 
-void print_state(emulator::NetworkPrinter& printer) {
+void print_state(emulator::NetworkPrinter& printer, std::ostream& out) {
     using emulator::Condition;
     emulator::PrinterModel& m = printer.model();
     std::string paper = m.get(Condition::PaperEmpty)                                                   ? "out"
                         : (m.get(Condition::PaperNearEndInner) || m.get(Condition::PaperNearEndOuter)) ? "near end"
                                                                                                        : "ok";
     bool reportedOffline = (m.velmarStatusBlock()[2] & 0x08) != 0;
-    std::cout << "state: " << (reportedOffline ? "offline" : "online") << (m.canPrint() ? "" : ", not printing")
-              << ", cover " << (m.get(Condition::CoverOpen) ? "open" : "closed") << ", paper " << paper
-              << (m.silent() ? ", silent" : "") << "\n"
-              << "  model " << m.modelName() << ", ETB counter " << m.etbCounter() << ", printed " << m.printedSize()
-              << " bytes, waiting " << m.unprintedSize() << ", connections " << m.connectionCount() << "\n"
-              << "  status block " << hex_bytes(m.velmarStatusBlock()) << std::endl;
+    out << "state: " << (reportedOffline ? "offline" : "online") << (m.canPrint() ? "" : ", not printing") << ", cover "
+        << (m.get(Condition::CoverOpen) ? "open" : "closed") << ", paper " << paper << (m.silent() ? ", silent" : "")
+        << "\n"
+        << "  model " << m.modelName() << ", ETB counter " << m.etbCounter() << ", printed " << m.printedSize()
+        << " bytes, waiting " << m.unprintedSize() << ", connections " << m.connectionCount() << "\n"
+        << "  status block " << hex_bytes(m.velmarStatusBlock()) << std::endl;
 }
 
-// Applies one command line; false when the person asked to quit.
-bool run_command(const std::string& line, emulator::NetworkPrinter& printer) {
+// Applies one command line, saying what it did on `out` and what was wrong on
+// `errors`; false when the person asked to quit.
+bool run_command(const std::string& line, emulator::NetworkPrinter& printer, std::ostream& out, std::ostream& errors) {
     std::istringstream words(line);
     std::string command, argument;
     words >> command >> argument;
@@ -120,31 +104,31 @@ bool run_command(const std::string& line, emulator::NetworkPrinter& printer) {
             m.setOffline(command == "offline");
         } else if (command == "silent") {
             m.setSilent(argument.empty() ? !m.silent() : argument == "on");
-            std::cout << (m.silent() ? "silent: the printer answers nothing" : "talking again") << std::endl;
+            out << (m.silent() ? "silent: the printer answers nothing" : "talking again") << std::endl;
             return true;
         } else if (command == "fail-next-job") {
             m.failNextJobEnd(value(0x00));
-            std::cout << "the next job end answer reports failure" << std::endl;
+            out << "the next job end answer reports failure" << std::endl;
             return true;
         } else if (command == "fail-next-begin") {
             m.failNextJobBegin(value(0x01));
-            std::cout << "the next job begin answer reports failure" << std::endl;
+            out << "the next job begin answer reports failure" << std::endl;
             return true;
         } else if (command == "status") {
         } else if (command == "help") {
-            print_help();
+            print_help(out);
             return true;
         } else if (command == "quit" || command == "exit") {
             return false;
         } else {
-            std::cerr << "unknown command: " << line << " (type help)" << std::endl;
+            errors << "unknown command: " << line << " (type help)" << std::endl;
             return true;
         }
     } catch (const std::exception&) {
-        std::cerr << "not a number: " << argument << std::endl;
+        errors << "not a number: " << argument << std::endl;
         return true;
     }
-    print_state(printer);
+    print_state(printer, out);
     return true;
 }
 
@@ -166,11 +150,11 @@ int run_emulate(const EmulateSettings& settings) {
     options.automaticStatus = statusPort == 9100;
     options.printSpeedBps = settings.printSpeed;
 
-    std::unique_ptr<std::ofstream> output;
+    std::FILE* file = nullptr;
     if (!settings.output.empty()) {
-        output = std::make_unique<std::ofstream>(settings.output, std::ios::binary | std::ios::trunc);
-        if (!*output) {
-            std::cerr << "cannot write " << settings.output << std::endl;
+        file = std::fopen(settings.output.c_str(), "wb");
+        if (!file) {
+            std::cerr << "cannot write " << settings.output << ": " << std::strerror(errno) << std::endl;
             return 1;
         }
     }
@@ -184,83 +168,96 @@ int run_emulate(const EmulateSettings& settings) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
 
-    emulator::NetworkPrinter printer(options);
-    try {
-        printer.start();
-    } catch (const std::exception& error) {
-        std::cerr << "quenvar emulate: " << error.what() << std::endl;
-        if (signalFd >= 0) close(signalFd);
-        return 1;
-    }
-    std::cout << "listening on " << printer.address() << std::endl;
-    std::cout << "model " << options.modelName << ", status "
-              << (options.automaticStatus ? "automatic on 9100" : "on request from 9101") << ", print speed "
-              << (options.printSpeedBps ? std::to_string(options.printSpeedBps) + " bytes/s" : "instant")
-              << (settings.noInput ? "" : "; type help for commands") << std::endl;
+    // The printer's thread writes printed lines while this one answers
+    // commands: one lock keeps every console line whole.
+    std::mutex consoleLock;
+    auto say = [&](const std::string& text, std::ostream& stream = std::cout) {
+        if (text.empty()) return;
+        std::lock_guard<std::mutex> lock(consoleLock);
+        stream << text << std::flush;
+    };
+    PrintedOutput printed(file, std::cout, consoleLock);
+    int exitCode = 0;
+    {
+        emulator::NetworkPrinter printer(options);
+        // Printed data streams out as it is printed; the printer keeps none of it.
+        printer.model().setPrintedSink(
+            [&printed](const char* data, std::size_t length) { printed.take(data, length); });
+        printer.setErrorHandler(
+            [&](const std::string& message) { say("quenvar emulate: " + message + "\n", std::cerr); });
+        try {
+            printer.start();
+        } catch (const std::exception& error) {
+            std::cerr << "quenvar emulate: " << error.what() << std::endl;
+            if (signalFd >= 0) close(signalFd);
+            if (file) std::fclose(file);
+            return 1;
+        }
+        {
+            std::ostringstream banner;
+            banner << "listening on " << printer.address() << "\n"
+                   << "model " << options.modelName << ", status "
+                   << (options.automaticStatus ? "automatic on 9100" : "on request from 9101") << ", print speed "
+                   << (options.printSpeedBps ? std::to_string(options.printSpeedBps) + " bytes/s" : "instant")
+                   << (settings.noInput ? "" : "; type help for commands") << "\n";
+            say(banner.str());
+        }
 
-    std::size_t shown = 0;
-    unsigned connections = 0;
-    std::string input;
-    std::string line;  // printed text not yet shown on the terminal
-    auto lineStarted = std::chrono::steady_clock::now();
-    bool reading = !settings.noInput && !input_is_null_device();
-    bool running = true;
-    while (running) {
-        pollfd fds[2] = {{signalFd, POLLIN, 0}, {reading ? STDIN_FILENO : -1, POLLIN, 0}};
-        poll(fds, 2, 100);
-        if (fds[0].revents & POLLIN) running = false;
-        if (reading && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-            char buffer[512];
-            ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n <= 0) {
-                running = false;
-            } else {
-                input.append(buffer, static_cast<std::size_t>(n));
-                std::size_t end;
-                while (running && (end = input.find('\n')) != std::string::npos) {
-                    running = run_command(input.substr(0, end), printer);
-                    input.erase(0, end + 1);
+        unsigned connections = 0;
+        std::string input;
+        bool reading = !settings.noInput && !input_is_null_device();
+        bool running = true;
+        while (running) {
+            pollfd fds[2] = {{signalFd, POLLIN, 0}, {reading ? STDIN_FILENO : -1, POLLIN, 0}};
+            poll(fds, 2, 100);
+            if (fds[0].revents & POLLIN) running = false;
+            if (reading && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+                char buffer[512];
+                ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+                if (n <= 0) {
+                    running = false;
+                } else {
+                    input.append(buffer, static_cast<std::size_t>(n));
+                    std::size_t end;
+                    while (running && (end = input.find('\n')) != std::string::npos) {
+                        std::ostringstream out, errors;
+                        running = run_command(input.substr(0, end), printer, out, errors);
+                        say(out.str());
+                        say(errors.str(), std::cerr);
+                        input.erase(0, end + 1);
+                    }
                 }
             }
-        }
 
-        unsigned nowConnections = printer.model().connectionCount();
-        if (nowConnections != connections) {
-            connections = nowConnections;
-            std::cout << "host connected (connection " << connections << ")" << std::endl;
-        }
-        std::string fresh = printer.model().printedSince(shown);
-        shown += fresh.size();
-        if (output) {
-            if (!fresh.empty()) {
-                output->write(fresh.data(), static_cast<std::streamsize>(fresh.size()));
-                output->flush();
+            unsigned nowConnections = printer.model().connectionCount();
+            if (nowConnections != connections) {
+                connections = nowConnections;
+                say("host connected (connection " + std::to_string(connections) + ")\n");
             }
-            continue;
+            printed.tick(false);
+            // A printer that stopped by itself has said why (the error handler);
+            // the run has failed.
+            if (!printer.failure().empty()) {
+                exitCode = 1;
+                running = false;
+            }
+            if (printed.failed()) {
+                say("quenvar emulate: cannot write " + settings.output + "\n", std::cerr);
+                exitCode = 1;
+                running = false;
+            }
         }
-        // On the terminal the receipt appears line by line; a line that stays
-        // unfinished for a moment is shown as it is.
-        auto now = std::chrono::steady_clock::now();
-        if (!fresh.empty()) {
-            if (line.empty()) lineStarted = now;
-            line += fresh;
-        }
-        std::size_t end;
-        while ((end = line.find('\n')) != std::string::npos) {
-            std::cout << "printed: " << readable(line.substr(0, end), 200) << std::endl;
-            line.erase(0, end + 1);
-            lineStarted = now;
-        }
-        if (!line.empty() && (now - lineStarted > std::chrono::milliseconds(500) || !running)) {
-            std::cout << "printed: " << readable(line, 200) << std::endl;
-            line.clear();
-        }
-    }
 
-    printer.stop();
+        printer.stop();
+        printed.tick(true);
+        say("stopped after printing " + std::to_string(printer.model().printedSize()) + " bytes\n");
+    }
     if (signalFd >= 0) close(signalFd);
-    std::cout << "stopped after printing " << printer.model().printedSize() << " bytes" << std::endl;
-    return 0;
+    if (file && std::fclose(file) != 0 && exitCode == 0) {
+        std::cerr << "quenvar emulate: cannot write " << settings.output << std::endl;
+        exitCode = 1;
+    }
+    return exitCode;
 }
 
 }  // namespace
@@ -281,7 +278,8 @@ void addEmulateCommand(CLI::App& app, int& exitCode) {
                      "(default model then QRX450NET)")
         ->check(CLI::IsMember({9100u, 9101u}));
     command->add_option("--print-speed", settings->printSpeed, "bytes printed per second (default: instant)");
-    command->add_option("--output", settings->output, "write the printed data to this file");
+    command->add_option("--output", settings->output,
+                        "write the printed data to this file as it is printed (default: show it line by line)");
     command->add_flag("--no-input", settings->noInput, "do not read commands; run until a signal");
     command->callback([settings, &exitCode] { exitCode = run_emulate(*settings); });
 }

@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -80,6 +84,7 @@ public:
         input_ = -1;
     }
     void signal(int number) { kill(pid_, number); }
+    pid_t pid() const { return pid_; }
 
     // The exit status, or -1 when the process is still running at the bound.
     int exitCode(std::chrono::milliseconds bound) {
@@ -118,6 +123,27 @@ bool status_byte_becomes(const std::string& address, unsigned index, char value)
         std::this_thread::sleep_for(50ms);
     }
     return false;
+}
+
+std::string file_contents(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+}
+
+std::size_t file_size(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0;
+}
+
+// The peak resident memory of a process in KiB, from /proc.
+[[maybe_unused]] long peak_resident_kib(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
 }
 
 }  // namespace
@@ -164,4 +190,56 @@ TEST(EmulateCommand, StatusPort9101ModeStopsOnSigtermAndFailsOnATakenAddress) {
 
     process.signal(SIGTERM);
     EXPECT_EQ(process.exitCode(10s), 0);
+}
+
+TEST(EmulateCommand, OutputFileFollowsThePrintingAndALongRunStaysSmall) {
+    const std::string path = testing::TempDir() + "emulate-output-" + std::to_string(getpid()) + ".bin";
+    EmulateProcess process({"emulate", "--output", path, "--no-input"});
+    std::string ready = process.waitForLine("listening on ");
+    ASSERT_FALSE(ready.empty());
+    Connection host(address_from(ready), 9100);
+
+    host.send("first receipt\n");
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (file_contents(path) != "first receipt\n" && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(file_contents(path), "first receipt\n") << "printed data reaches the file while the printer runs";
+
+    // 48 MiB: a printer that kept what it printed and received would hold twice that.
+    std::string block(1024 * 1024, '\0');
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<char>('a' + i % 23);
+    for (int i = 0; i < 48; ++i)
+        host.send(block);
+    const std::size_t total = 14 + 48 * block.size();
+    deadline = std::chrono::steady_clock::now() + 30s;
+    while (file_size(path) < total && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    const std::string written = file_contents(path);
+    ASSERT_EQ(written.size(), total);
+    EXPECT_TRUE(written.compare(14, block.size(), block) == 0 &&
+                written.compare(total - block.size(), block.size(), block) == 0);
+#if !defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's quarantine holds freed memory, so the bound means something only without it.
+    EXPECT_LT(peak_resident_kib(process.pid()), 40 * 1024);
+#endif
+    process.signal(SIGTERM);
+    EXPECT_EQ(process.exitCode(10s), 0);
+    std::remove(path.c_str());
+}
+
+TEST(EmulateCommand, APrinterWhosePollFailsSaysSoAndTheRunFails) {
+    EmulateProcess process({"emulate"});
+    ASSERT_FALSE(process.waitForLine("listening on ").empty());
+    // The printer's thread polls five descriptors; a limit below that makes
+    // poll itself fail (EINVAL), as no test hook could.
+    rlimit original{};
+    ASSERT_EQ(prlimit(process.pid(), RLIMIT_NOFILE, nullptr, &original), 0);
+    rlimit tight = original;
+    tight.rlim_cur = 4;
+    ASSERT_EQ(prlimit(process.pid(), RLIMIT_NOFILE, &tight, nullptr), 0);
+    EXPECT_FALSE(process.waitForLine("poll failed").empty());
+    // The rest of the process may open files again (a sanitizer's report at exit does).
+    prlimit(process.pid(), RLIMIT_NOFILE, &original, nullptr);
+    EXPECT_EQ(process.exitCode(10s), 1);
 }

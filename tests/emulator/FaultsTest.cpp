@@ -63,14 +63,14 @@ TEST(Faults, CloseAfterBytesTakesExactlyThatManyThenAcceptsAgain) {
 TEST(Faults, RefusedConnectionsAndDroppedConnection) {
     NetworkPrinter printer;
     printer.start();
-    printer.model().setRefuseConnections(true);
+    printer.setRefuseConnections(true);
     Connection refused(printer.address(), 9100);
     EXPECT_FALSE(refused.connected());
     EXPECT_EQ(refused.error(), ECONNREFUSED);
     Connection refusedStatus(printer.address(), 9101);
     EXPECT_FALSE(refusedStatus.connected());
 
-    printer.model().setRefuseConnections(false);
+    printer.setRefuseConnections(false);
     Connection host(printer.address(), 9100);
     ASSERT_TRUE(host.connected());
     EXPECT_EQ(host.receive(11), g_quietStatus);
@@ -86,20 +86,20 @@ TEST(Faults, RawBytesSplitOutputAndExtensionFrames) {
     Connection host(printer.address(), 9100);
     ASSERT_TRUE(printer.model().waitConnections(1, 5s));
 
-    printer.model().setSplitOutput(3, 5ms);
+    printer.setSplitOutput(3, 5ms);
     std::string garbage = bytes({0xFF, 0x00, 0x1B, 0x80, 0x23, 0x7E, 0x01, 0x02, 0x03, 0x04});
     printer.model().sendRaw(garbage);
     EXPECT_EQ(host.receive(garbage.size()), garbage);
-    printer.model().setSplitOutput(0, 0ms);
+    printer.setSplitOutput(0, 0ms);
 
     // Identifier 14 keeps its payload length at offset 5 of the extension block.
     std::string block = bytes({0x23, 0x80, 0, 0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(printer.model().statusFrameWithExtension("14", "abc"),
+    EXPECT_EQ(printer.statusFrameWithExtension("14", "abc"),
               block + bytes({0x00, 0x0A, '1', '4', 0, 0, 0, 0x00, 0x03}) + "abc");
     // Unknown identifiers and a declared length that overstates the payload.
-    EXPECT_EQ(printer.model().statusFrameWithExtension("ZZ", "abc", 300),
+    EXPECT_EQ(printer.statusFrameWithExtension("ZZ", "abc", 300),
               block + bytes({0x00, 0x09, 'Z', 'Z', 0, 0, 0x01, 0x2C}) + "abc");
-    EXPECT_EQ(printer.model().statusFrameWithExtension("A0", ""),
+    EXPECT_EQ(printer.statusFrameWithExtension("A0", ""),
               block + bytes({0x00, 0x08, 'A', '0', 0, 0, 0, 0, 0x00, 0x00}));
 }
 
@@ -136,7 +136,7 @@ TEST(Faults, UnansweredCommandsAndHandMadeStatusPortReplies) {
     EXPECT_EQ(host.receive(1, 300ms), "");
 
     std::string longReply = bytes({0x2F, 0x80, 0, 0, 0, 0, 0}) + std::string(73, '\x01');
-    printer.model().setStatusPortReply(longReply);
+    printer.setStatusPortReply(longReply);
     Connection status(printer.address(), 9101);
     status.send("3");
     EXPECT_EQ(status.receive(200), longReply);

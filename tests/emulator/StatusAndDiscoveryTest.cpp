@@ -89,14 +89,14 @@ TEST(StatusPort, AnswersOneRequestThenCloses) {
         host.send("3");
         EXPECT_EQ(host.receive(100), bytes({0x23, 0x80, 0x08, 0, 0, 0x08, 0, 0, 0}));
     }
-    printer.model().setStatusPortEscpos(true);
+    printer.setStatusPortEscpos(true);
     printer.model().setCoverOpen(true);
     {
         Connection host(printer.address(), 9101);
         host.send("3");
         EXPECT_EQ(host.receive(100), bytes({0x38, 0, 0x0C, 0}));
     }
-    EXPECT_EQ(printer.model().statusPortRequests(), 2u);
+    EXPECT_EQ(printer.statusPortRequests(), 2u);
 }
 
 TEST(Discovery, RepliesWithModelNameOnlyToTheExactRequest) {
@@ -115,10 +115,10 @@ TEST(Discovery, RepliesWithModelNameOnlyToTheExactRequest) {
     EXPECT_EQ(rawhost::exchange_datagram(printer.address(), 22222, wrong, 200ms), "");
     EXPECT_EQ(rawhost::exchange_datagram(printer.address(), 22222, g_discoveryRequest.substr(0, 27), 200ms), "");
 
-    printer.model().setAnswerDiscovery(false);
+    printer.setAnswerDiscovery(false);
     EXPECT_EQ(rawhost::exchange_datagram(printer.address(), 22222, g_discoveryRequest, 200ms), "");
 
-    auto seen = printer.model().discoveryRequests();
+    auto seen = printer.discoveryRequests();
     ASSERT_EQ(seen.size(), 4u);
     EXPECT_EQ(seen[0], g_discoveryRequest);
     EXPECT_EQ(seen[1], wrong);

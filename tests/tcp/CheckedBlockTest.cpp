@@ -175,7 +175,7 @@ TEST(TcpEndCheckedBlock, ConnectionLostForGoodEndsAsOffline) {
     ASSERT_TRUE(port);
     std::thread unplug([&] {
         printer.model().waitReceived(kJobEnd.size(), std::chrono::seconds(5));
-        printer.model().setRefuseConnections(true);
+        printer.setRefuseConnections(true);
         printer.model().dropConnection();
     });
     Outcome ended{};

@@ -73,7 +73,7 @@ TEST(TcpSettings, FixedStatusModeSkipsDiscoveryAnd9100WinsOver9101) {
         // Automatic mode: the opening status is the answer, port 9101 is not asked.
         EXPECT_EQ(Status(port.get(), &result).coverOpen, 1u);
         EXPECT_EQ(result, 1);
-        EXPECT_EQ(printer.model().statusPortRequests(), 0u);
+        EXPECT_EQ(printer.statusPortRequests(), 0u);
     }
     {
         OpenedPort port(printer.portName(), "9101", 1000);
@@ -81,9 +81,9 @@ TEST(TcpSettings, FixedStatusModeSkipsDiscoveryAnd9100WinsOver9101) {
         int result = 0;
         EXPECT_EQ(Status(port.get(), &result).coverOpen, 1u);
         EXPECT_EQ(result, 1);
-        EXPECT_EQ(printer.model().statusPortRequests(), 1u);
+        EXPECT_EQ(printer.statusPortRequests(), 1u);
     }
-    EXPECT_EQ(printer.model().discoveryRequests().size(), 0u);
+    EXPECT_EQ(printer.discoveryRequests().size(), 0u);
 }
 
 TEST(TcpDiscovery, RequestIsThe28BytesAndTheModelChoosesTheStatusMode) {
@@ -101,16 +101,16 @@ TEST(TcpDiscovery, RequestIsThe28BytesAndTheModelChoosesTheStatusMode) {
     };
     for (const Case& c : cases) {
         NetworkPrinter printer;
-        printer.model().setDiscoveryReply(c.reply);
+        printer.setDiscoveryReply(c.reply);
         printer.start();
         OpenedPort port(printer.portName(), "", 2000);
         ASSERT_TRUE(port);
-        ASSERT_EQ(printer.model().discoveryRequests().size(), 1u);
-        EXPECT_EQ(printer.model().discoveryRequests()[0], request);
+        ASSERT_EQ(printer.discoveryRequests().size(), 1u);
+        EXPECT_EQ(printer.discoveryRequests()[0], request);
         unsigned int online = 7;
         EXPECT_EQ(GetOnlineStatus(port.get(), &online), 1);
         EXPECT_EQ(online, 1u);
-        EXPECT_EQ(printer.model().statusPortRequests(), c.onRequest ? 1u : 0u) << c.reply.size();
+        EXPECT_EQ(printer.statusPortRequests(), c.onRequest ? 1u : 0u) << c.reply.size();
     }
 }
 
@@ -125,14 +125,14 @@ TEST(TcpDiscovery, SilentPrinterGetsFiveRequestsWithinOneSharedWait) {
     EXPECT_LT(MillisecondsOf([&] { port = OpenPort(printer.portName().c_str(), "", 2000); }), 6000);
     ASSERT_NE(port, nullptr);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (printer.model().discoveryRequests().size() < 5 && std::chrono::steady_clock::now() < end)
+    while (printer.discoveryRequests().size() < 5 && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(printer.model().discoveryRequests().size(), 5u);
+    EXPECT_EQ(printer.discoveryRequests().size(), 5u);
     // No reply: status on request.
     int result = 0;
     Status(port, &result);
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(printer.model().statusPortRequests(), 1u);
+    EXPECT_EQ(printer.statusPortRequests(), 1u);
     ClosePort(port);
 }
 
@@ -173,7 +173,7 @@ TEST(TcpOpeningStatus, OpeningStatusWithExtensionIsTheStatusUntilTheNextFrame) {
 TEST(TcpConnection, RefusedConnectionFailsTheOpenInEveryMode) {
     NetworkPrinter printer;
     printer.start();
-    printer.model().setRefuseConnections(true);
+    printer.setRefuseConnections(true);
     for (const char* settings : {"9100", "9101", ""}) {
         EXPECT_EQ(OpenPort(printer.portName().c_str(), settings, 1000), nullptr) << settings;
     }
@@ -191,8 +191,8 @@ TEST(TcpReconnection, LostConnectionComesBackWithoutDiscoveryAndWithAFreshOpenin
     printer.start();
     OpenedPort port(printer.portName(), "", 1000);
     ASSERT_TRUE(port);
-    ASSERT_EQ(printer.model().discoveryRequests().size(), 1u);
-    printer.model().setRefuseConnections(true);
+    ASSERT_EQ(printer.discoveryRequests().size(), 1u);
+    printer.setRefuseConnections(true);
     printer.model().dropConnection();
     printer.model().setCoverOpen(true);  // changed while the port is away
     // The port notices on its transfers and comes back once it may.
@@ -204,11 +204,11 @@ TEST(TcpReconnection, LostConnectionComesBackWithoutDiscoveryAndWithAFreshOpenin
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(failures, 2);
-    printer.model().setRefuseConnections(false);
+    printer.setRefuseConnections(false);
     EXPECT_EQ(WritePort(port.get(), &byte, 1, &written), 1);
     EXPECT_EQ(printer.model().connectionCount(), 2u);
     int result = 0;
     EXPECT_EQ(Status(port.get(), &result).coverOpen, 1u);
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(printer.model().discoveryRequests().size(), 1u);
+    EXPECT_EQ(printer.discoveryRequests().size(), 1u);
 }

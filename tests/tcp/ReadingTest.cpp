@@ -168,7 +168,7 @@ TEST(TcpReadingEnd, BytesAlreadyReceivedAreHandedOutAfterThePrinterIsGone) {
     Settle();
     int result = 0;
     EXPECT_EQ(Read(port.get(), 4, &result), Text("0123"));
-    printer.model().setRefuseConnections(true);
+    printer.setRefuseConnections(true);
     printer.model().dropConnection();
     Settle();
     unsigned int written = 0;

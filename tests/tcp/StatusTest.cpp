@@ -57,7 +57,7 @@ TEST(TcpAutomaticStatus, OpeningStatusIsKeptWhileNothingNewArrives) {
         EXPECT_EQ(GetOnlineStatus(port.get(), &online), 1);
         EXPECT_EQ(online, 0u);
     }
-    EXPECT_EQ(printer.model().statusPortRequests(), 0u);
+    EXPECT_EQ(printer.statusPortRequests(), 0u);
 }
 
 TEST(TcpAutomaticStatus, EachNewFrameReplacesTheStatus) {
@@ -120,7 +120,7 @@ TEST(TcpAutomaticStatus, PrinterThatNeverStopsSendingDoesNotHoldTheStatusCall) {
     ASSERT_TRUE(port);
     std::atomic<bool> stop{false};
     std::thread chatter([&] {
-        const std::string frame = printer.model().statusFrame();
+        const std::string frame = printer.statusFrame();
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!stop && std::chrono::steady_clock::now() < end)
             printer.model().sendRaw(frame + frame + frame);
@@ -151,12 +151,12 @@ TEST(TcpOnRequestStatus, EveryCallAsksThePrinterAgain) {
     EXPECT_EQ(open.rawLength, 9u);
     printer.model().setCoverOpen(false);
     EXPECT_EQ(Status(port.get(), &result).coverOpen, 0u);
-    EXPECT_EQ(printer.model().statusPortRequests(), 3u);
+    EXPECT_EQ(printer.statusPortRequests(), 3u);
 }
 
 TEST(TcpOnRequestStatus, FourByteAnswerGivesThreeConditionsAndNoRawBytes) {
     NetworkPrinter printer(OnRequestPrinter());
-    printer.model().setStatusPortReply(std::string("\x18\x00\x0C\x00", 4));
+    printer.setStatusPortReply(std::string("\x18\x00\x0C\x00", 4));
     printer.start();
     OpenedPort port(printer.portName(), "9101", 1000);
     ASSERT_TRUE(port);
@@ -179,7 +179,7 @@ TEST(TcpOnRequestStatus, LongAnswerKeepsItsFirst63Bytes) {
     for (std::size_t i = 7; i < reply.size(); ++i)
         reply[i] = static_cast<char>(i);
     NetworkPrinter printer(OnRequestPrinter());
-    printer.model().setStatusPortReply(reply);
+    printer.setStatusPortReply(reply);
     printer.start();
     OpenedPort port(printer.portName(), "9101", 1000);
     ASSERT_TRUE(port);
@@ -202,7 +202,7 @@ TEST(TcpOnRequestStatus, UnusableAnswersFailAndLeaveTheCallersStatusAlone) {
     };
     for (const std::string& answer : answers) {
         NetworkPrinter printer(OnRequestPrinter());
-        printer.model().setStatusPortReply(answer);
+        printer.setStatusPortReply(answer);
         printer.start();
         OpenedPort port(printer.portName(), "9101", 1000);
         ASSERT_TRUE(port);
@@ -226,7 +226,7 @@ TEST(TcpOnRequestStatus, SilentOrRefusingStatusPortFailsWithinItsBound) {
     EXPECT_LT(MillisecondsOf([&] { Status(port.get(), &result); }), 5000);
     EXPECT_EQ(result, 0);
     printer.model().setSilent(false);
-    printer.model().setRefuseConnections(true);
+    printer.setRefuseConnections(true);
     EXPECT_LT(MillisecondsOf([&] { Status(port.get(), &result); }), 5000);
     EXPECT_EQ(result, 0);
 }

@@ -71,7 +71,7 @@ TEST(TcpWriting, PrinterGoneForGoodFailsEveryCallWithinItsBound) {
     printer.start();
     OpenedPort port(printer.portName(), "9100", 300);
     ASSERT_TRUE(port);
-    printer.model().setRefuseConnections(true);
+    printer.setRefuseConnections(true);
     printer.model().dropConnection();
     unsigned int written = 0, read = 0, online = 5;
     unsigned char buffer[16] = {};

@@ -32,8 +32,29 @@ public final class Printer implements AutoCloseable {
         void write(Printer printer) throws PrinterException;
     }
 
+    /** The most bytes one transfer offers the port. */
+    static final int MAX_CALL_BYTES = 64 * 1024;
+    /** The least a port that takes fewer bytes than offered is offered from then on. */
+    static final int MIN_CALL_BYTES = 16;
+    /** The most bytes one read asks the port for. */
+    public static final int READ_CALL_BYTES = 4 * 1024;
+    /** Transfers in a row that take all of {@link #writeLimit} before it doubles again. */
+    private static final int WHOLE_TAKES_BEFORE_GROWING = 16;
+
     private final String portName;
     private long handle;
+
+    // The native side copies the whole Java array a transfer names, in and out
+    // again, however few bytes the port takes from it. So a transfer names an
+    // array no longer than writeLimit, which follows what the port takes in
+    // one call: it shrinks to what a transfer took when that was less than
+    // offered (but not below MIN_CALL_BYTES) and doubles again while transfers
+    // take it whole. A port that takes 64 bytes a call then costs copies of
+    // about 64 bytes per call, not copies of the whole job.
+    private int writeLimit = MAX_CALL_BYTES;
+    private int wholeTakes;
+    private byte[] writeBuffer;
+    private byte[] readBuffer;
 
     private Printer(String portName, long handle) {
         this.portName = portName;
@@ -74,44 +95,72 @@ public final class Printer implements AutoCloseable {
         writeAll(data, 0, data.length);
     }
 
-    /** Sends {@code length} bytes from {@code data[offset]} on, as many transfers as the port needs. */
+    /**
+     * Sends {@code length} bytes from {@code data[offset]} on, as many transfers as the port needs.
+     * A port that takes nothing in a transfer (after waiting up to its time limit) ends the loop
+     * with a {@link PrinterIOException} that says how many bytes went out before.
+     */
     public synchronized void writeAll(byte[] data, int offset, int length) throws PrinterException {
         Objects.checkFromIndexSize(offset, length, data.length);
         int[] count = new int[1];
         int sent = 0;
         while (sent < length) {
+            // Small arrays go to the port as they are; from a large one, each
+            // transfer gets a copy of the next piece in an array of the size
+            // the port takes.
+            int offered = Math.min(length - sent, writeLimit);
+            byte[] chunk = data;
+            int at = offset + sent;
+            if (data.length > writeLimit) {
+                chunk = writeBuffer();
+                System.arraycopy(data, at, chunk, 0, offered);
+                at = 0;
+            }
             count[0] = 0;
-            int remaining = length - sent;
-            if (Quenvar.nativeWritePort(live(), data, offset + sent, remaining, count) != 1) {
+            if (Quenvar.nativeWritePort(live(), chunk, at, offered, count) != 1) {
                 throw new PrinterIOException("write to " + portName + " failed after " + sent + " of " + length + " bytes");
             }
             // Each transfer already waited up to the time limit; a port that
             // takes nothing would otherwise keep this loop going for ever.
-            if (count[0] <= 0 || count[0] > remaining) {
+            if (count[0] <= 0 || count[0] > offered) {
                 throw new PrinterIOException("printer at " + portName + " took " + count[0] + " bytes after "
                         + sent + " of " + length);
             }
             sent += count[0];
+            learnTransferSize(offered, count[0]);
         }
     }
 
     /**
      * Reads what the printer sent into {@code buf[offset...]}, at most {@code length} bytes,
      * waiting up to the time limit for the first. Returns the number of bytes read, possibly 0.
+     * One call reads at most {@value #READ_CALL_BYTES} bytes.
      */
     public synchronized int read(byte[] buf, int offset, int length) throws PrinterException {
         Objects.checkFromIndexSize(offset, length, buf.length);
         int[] count = new int[1];
-        if (Quenvar.nativeReadPort(live(), buf, offset, length, count) != 1) {
+        if (buf.length <= READ_CALL_BYTES) {
+            if (Quenvar.nativeReadPort(live(), buf, offset, length, count) != 1) {
+                throw new PrinterIOException("read from " + portName + " failed");
+            }
+            return count[0];
+        }
+        if (readBuffer == null) readBuffer = new byte[READ_CALL_BYTES];
+        int asked = Math.min(length, READ_CALL_BYTES);
+        if (Quenvar.nativeReadPort(live(), readBuffer, 0, asked, count) != 1) {
             throw new PrinterIOException("read from " + portName + " failed");
         }
+        if (count[0] < 0 || count[0] > asked) {
+            throw new PrinterIOException("read from " + portName + " reported " + count[0] + " of " + asked + " bytes");
+        }
+        System.arraycopy(readBuffer, 0, buf, offset, count[0]);
         return count[0];
     }
 
     /** Reads at most {@code maxBytes} bytes that the printer sent; the result may be empty. */
     public byte[] read(int maxBytes) throws PrinterException {
-        byte[] buf = new byte[maxBytes];
-        return Arrays.copyOf(buf, read(buf, 0, maxBytes));
+        byte[] buf = new byte[Math.min(maxBytes, READ_CALL_BYTES)];
+        return Arrays.copyOf(buf, read(buf, 0, buf.length));
     }
 
     /** The printer's current status. An offline printer is reported in the status, not thrown. */
@@ -147,8 +196,16 @@ public final class Printer implements AutoCloseable {
 
     /**
      * Runs {@code body} inside a checked block and returns the printer's status
-     * after it confirmed the job. When {@code body} throws, the job end is not
-     * sent: the printer must not confirm a job that was cut short.
+     * after it confirmed the job.
+     *
+     * <p>When {@code body} throws (a {@link PrinterException}, a runtime
+     * exception or an error), the job end is <em>not</em> sent: the printer must
+     * not confirm a job that was cut short. The exception reaches the caller
+     * unchanged; what {@code body} wrote before it may already be printing. The
+     * port stays open, and the next {@link #beginJob} or {@code job} begins a
+     * new checked block.
+     *
+     * @throws PrinterException from {@link #beginJob}, from {@code body}, or from {@link #endJob}
      */
     public synchronized PrinterStatus job(JobBody body) throws PrinterException {
         Objects.requireNonNull(body, "body");
@@ -176,6 +233,21 @@ public final class Printer implements AutoCloseable {
         if (handle != 0) {
             Quenvar.nativeClosePort(handle);
             handle = 0;
+        }
+    }
+
+    private byte[] writeBuffer() {
+        if (writeBuffer == null || writeBuffer.length != writeLimit) writeBuffer = new byte[writeLimit];
+        return writeBuffer;
+    }
+
+    private void learnTransferSize(int offered, int taken) {
+        if (taken < offered) {
+            writeLimit = Math.max(MIN_CALL_BYTES, taken);
+            wholeTakes = 0;
+        } else if (offered == writeLimit && writeLimit < MAX_CALL_BYTES && ++wholeTakes >= WHOLE_TAKES_BEFORE_GROWING) {
+            writeLimit = Math.min(MAX_CALL_BYTES, writeLimit * 2);
+            wholeTakes = 0;
         }
     }
 

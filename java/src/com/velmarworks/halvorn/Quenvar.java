@@ -11,6 +11,8 @@ package com.velmarworks.halvorn;
  * <p>The status methods write a {@link PrinterStatus} (or any object of one
  * class with the same 31 fields) only when they return 1; after 0 the object
  * is untouched. All status objects used in one process must be of one class.
+ * A null status object raises {@link NullPointerException} before anything is
+ * sent to the printer.
  *
  * <p>Arguments that would make the native side touch memory outside a Java
  * array (a null array, an offset or size outside {@code buf}, an empty

@@ -4,6 +4,7 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.nio.charset.StandardCharsets;
@@ -87,6 +88,20 @@ class BridgeWithPrinterTest {
         java.util.List<String> before = StatusSnapshot.of(status);
         assertEquals(0, Quenvar.nativeBeginCheckedBlock(port, status));
         assertEquals(before, StatusSnapshot.of(status));
+    }
+
+    @Test
+    void aNullStatusObjectIsRefusedBeforeAnythingReachesThePrinter() throws Exception {
+        // The first job begin and job end that reach the printer meet these failures.
+        printer.command("fail-next-begin", "job begin answer reports failure");
+        printer.command("fail-next-job", "job end answer reports failure");
+        assertThrows(NullPointerException.class, () -> Quenvar.nativeGetParsedStatus(port, null));
+        assertThrows(NullPointerException.class, () -> Quenvar.nativeBeginCheckedBlock(port, null));
+        assertThrows(NullPointerException.class, () -> Quenvar.nativeEndCheckedBlock(port, null));
+
+        PrinterStatus status = new PrinterStatus();
+        assertEquals(0, Quenvar.nativeBeginCheckedBlock(port, status), "a job begin reached the printer before");
+        assertEquals(0, Quenvar.nativeEndCheckedBlock(port, status), "a job end reached the printer before");
     }
 
     @Test

@@ -56,6 +56,25 @@ class PrinterApiTest {
     }
 
     @Test
+    void readsIntoALargeArrayLandAtTheOffsetOnly() throws Exception {
+        // A job begin poll outside a checked block: the printer's 8-byte answer is plain data.
+        byte[] poll = {0x1B, 0x1D, 0x03, 0x00, 0x00, 0x00};
+        byte[] buf = new byte[1024 * 1024];
+        java.util.Arrays.fill(buf, (byte) 0x5A);
+        byte[] expected = buf.clone();
+        System.arraycopy(new byte[] {0x1B, 0x1D, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00}, 0, expected, 700_000, 8);
+        try (Printer printer = Printer.open(virtualPrinter.portName(), "", 3000)) {
+            printer.writeAll(poll);
+            int got = 0;
+            for (int reads = 0; got < 8 && reads < 20; reads++) {
+                got += printer.read(buf, 700_000 + got, buf.length - 700_000 - got);
+            }
+            assertEquals(8, got);
+        }
+        assertTrue(java.util.Arrays.equals(expected, buf), "bytes outside the 8 read were changed");
+    }
+
+    @Test
     void aJobCutShortIsNotEnded() throws Exception {
         try (Printer printer = Printer.open(virtualPrinter.portName(), "", 3000)) {
             PrinterException failure = new PrinterIOException("paper jam in the application");
