@@ -24,6 +24,9 @@ int RunPlainSend(const std::string& address, const std::string& file);
 // bridge: its JVM runs JavaJobDriver.java.
 void AddJavaRows(Suite& suite);
 
+// The parallel port against the same writes by hand on the emulated device.
+void AddParallelRows(Suite& suite);
+
 // Child process of the resident memory row: opens one port per address with
 // `settings`, prints "<resident before> <resident after>" in bytes. Exit status
 // 0, or 1 when a port could not be opened.

@@ -60,6 +60,9 @@ int main(int argc, char** argv) {
 
     bench::Suite suite(config);
     bench::AddNetworkRows(suite);
+#if defined(QUENVAR_BENCH_PARALLEL)
+    bench::AddParallelRows(suite);
+#endif
     bench::AddToolRows(suite);
     bench::AddJavaRows(suite);
     if (list) {

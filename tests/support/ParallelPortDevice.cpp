@@ -113,8 +113,9 @@ int ParallelPortDevice::serve(Line& line, unsigned long request, void* argument)
         // As the driver: negative parts fail, the microseconds count as an
         // int, and a limit of no time at all fails.
         if (value[0] < 0 || value[1] < 0) return EINVAL;
-        if (value[0] == 0 && static_cast<int>(value[1]) == 0) return EINVAL;
-        log_.add("PPSETTIME", static_cast<uint64_t>(value[0]) * 1000000u + static_cast<uint64_t>(value[1]));
+        const int microseconds = static_cast<int>(value[1]);
+        if (value[0] == 0 && microseconds == 0) return EINVAL;
+        log_.add("PPSETTIME", static_cast<uint64_t>(value[0]) * 1000000u + static_cast<uint32_t>(microseconds));
         return 0;
     }
     case PPNEGOT: {
@@ -146,12 +147,6 @@ int ParallelPortDevice::serve(Line& line, unsigned long request, void* argument)
     }
 }
 
-bool ParallelPortDevice::printerTakesData() const {
-    const unsigned char lines = printer_.statusLines();
-    const unsigned char ready = PARPORT_STATUS_SELECT | PARPORT_STATUS_ERROR;
-    return (lines & (PARPORT_STATUS_PAPEROUT | ready)) == ready;
-}
-
 bool ParallelPortDevice::read(int fd, void*, size_t, ssize_t* result) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (failReads_ == 0 || lines_.find(fd) == lines_.end()) return false;
@@ -165,16 +160,12 @@ bool ParallelPortDevice::write(int fd, const void* buffer, size_t size, ssize_t*
         std::lock_guard<std::mutex> lock(mutex_);
         if (lines_.find(fd) == lines_.end()) return false;
     }
-    // A printer that reports paper out, deselection or a fault takes nothing.
-    if (!printerTakesData()) {
-        *result = 0;
-        return true;
-    }
     const size_t transfer = std::min(size, kTransferBytes);
     ssize_t sent = send(fd, buffer, transfer, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        // The printer is busy: the driver waits a moment for it, then gives up.
         pollfd room{fd, POLLOUT, 0};
-        if (poll(&room, 1, kBusyWaitMs) == 1) sent = send(fd, buffer, transfer, MSG_NOSIGNAL | MSG_DONTWAIT);
+        sent = poll(&room, 1, kBusyWaitMs) == 1 ? send(fd, buffer, transfer, MSG_NOSIGNAL | MSG_DONTWAIT) : 0;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) sent = 0;  // still busy: nothing taken
     }
     if (sent < 0) errno = EIO;  // the printer is gone

@@ -16,8 +16,8 @@
 // Every request but PPCLAIM fails with EINVAL before the port is claimed, and
 // requests the driver does not know (or that are not emulated) fail with
 // EINVAL. A write takes at most 1024 bytes, as the driver's one transfer of a
-// non-blocking descriptor does; it takes none while the printer's lines say it
-// cannot take data (paper out, not selected, fault) or while it is busy.
+// non-blocking descriptor does, and none when the printer stays busy (its
+// input full) for a moment.
 #pragma once
 
 #include <functional>
@@ -57,11 +57,12 @@ public:
     void failReads(int error);
 
     // What the host did, in order: "open" (value: the open flags), "PPCLAIM",
-    // "PPRELEASE", "PPSETTIME" (value: the limit in microseconds as given,
-    // seconds x 1000000 + microseconds), "PPNEGOT" (value: the mode),
+    // "PPRELEASE", "PPSETTIME" (value: the limit the driver takes, in
+    // microseconds: seconds x 1000000 + the microseconds as the driver's int
+    // holds them), "PPNEGOT" (value: the mode),
     // "PPRSTATUS" (value: the lines read), "INIT" (value: 1 held active, 0
-    // released), "write" (value: the bytes taken), "close". Failed requests
-    // are recorded too, with " failed" after the name.
+    // released), "close". Failed requests are recorded too, with " failed"
+    // after the name.
     CallLog& log() { return log_; }
     // Descriptors opened and not yet closed.
     int openDescriptors() const;
@@ -73,7 +74,6 @@ private:
     };
     // Serves `request` on a claimed or unclaimed descriptor; 0 or an error number.
     int serve(Line& line, unsigned long request, void* argument);
-    bool printerTakesData() const;
 
     ParallelPeripheral printer_;
     CallLog log_;

@@ -27,6 +27,7 @@ using PreloadStart = std::shared_ptr<void> (*)(const std::string& options);
 // reported as unknown. A new kind adds its declaration here, e.g.
 //   std::shared_ptr<void> StartParallelPrinter(const std::string& options) __attribute__((weak));
 // and a line to the table below.
+std::shared_ptr<void> StartParallelPrinter(const std::string& options) __attribute__((weak));
 
 }  // namespace testsupport
 
@@ -40,6 +41,7 @@ struct PreloadKind {
 // Kinds, by the name before the colon, e.g. {"parallel", &testsupport::StartParallelPrinter}.
 const PreloadKind kKinds[] = {
     {"none", nullptr},  // keeps the table non-empty; never starts anything
+    {"parallel", &testsupport::StartParallelPrinter},
 };
 
 std::shared_ptr<void>* g_printer = nullptr;
