@@ -27,6 +27,10 @@ void AddJavaRows(Suite& suite);
 // The parallel port against the same writes by hand on the emulated device.
 void AddParallelRows(Suite& suite);
 
+// The Python package's Printer against the C interface, when the build has
+// the package: its interpreter runs PythonJobDriver.py.
+void AddPythonRows(Suite& suite);
+
 // Child process of the resident memory row: opens one port per address with
 // `settings`, prints "<resident before> <resident after>" in bytes. Exit status
 // 0, or 1 when a port could not be opened.

@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
 #endif
     bench::AddToolRows(suite);
     bench::AddJavaRows(suite);
+    bench::AddPythonRows(suite);
     if (list) {
         suite.list(std::cout);
         return 0;

@@ -24,6 +24,8 @@ Deadline Deadline::after(uint64_t ms) { return Deadline(MonotonicMs() + ms, fals
 
 Deadline Deadline::never() { return Deadline(UINT64_MAX, true); }
 
+Deadline Deadline::within(uint64_t ms) { return ms == 0 ? never() : after(ms); }
+
 Deadline Deadline::checkedBlock(unsigned int timeoutMs) { return after(QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs)); }
 
 bool Deadline::expired() const { return !unlimited_ && MonotonicMs() >= atMs_; }

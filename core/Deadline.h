@@ -22,6 +22,9 @@ public:
     static Deadline after(uint64_t ms);
     // A deadline that never passes.
     static Deadline never();
+    // A port's time limit counted from now: `ms` from now, or never when `ms`
+    // is 0 (a time limit of 0 means no limit).
+    static Deadline within(uint64_t ms);
     // The bound of a checked block on a port with time limit `timeoutMs`: the
     // larger of QUENVAR_CHECKED_BLOCK_TIMEOUT_FACTOR x timeoutMs and
     // QUENVAR_CHECKED_BLOCK_MIN_BOUND_MS, counted from now.

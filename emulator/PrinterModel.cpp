@@ -516,9 +516,8 @@ void PrinterModel::handleCommand(const std::string& command) {
         return;
     }
     if (command == g_jobEnd || command == g_jobEndPoll) {
-        // Several polls for the same printed position get one answer: extra
-        // answers would be left over for the host's next read.
-        if (!markers_.empty() && markers_.back().jobEnd && markers_.back().position == dataCount_) return;
+        // Every job end and every poll gets its own answer once the data
+        // before it is printed, as a printer answers them.
         markers_.push_back(Marker{dataCount_, true, static_cast<uint8_t>(command[3])});
         fireMarkersLocked();
     }

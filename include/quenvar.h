@@ -16,9 +16,10 @@
  *
  * Time limits: every call blocks on the caller's thread. Each transfer is
  * bounded by the time limit given to OpenPort (timeoutMs; 0 means that sends
- * and receives wait without limit). A checked-block operation that has not
- * seen the printer's answer within QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs)
- * ends by itself as a failed exchange.
+ * and receives wait without limit, see "A time limit of 0" below for each
+ * transport). A checked-block operation that has not seen the printer's
+ * answer within QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs) ends by itself as a
+ * failed exchange; every wait inside it ends by that bound.
  *
  * This header compiles as C (C99 and later) and as C++.
  */
@@ -65,6 +66,29 @@ typedef void* QuenvarPort;
          ? (uint64_t)(timeoutMs) * QUENVAR_CHECKED_BLOCK_TIMEOUT_FACTOR                                \
          : (uint64_t)QUENVAR_CHECKED_BLOCK_MIN_BOUND_MS)
 /* clang-format on */
+
+/* ---------------------------------------------------------------------------
+ * A time limit of 0, per transport and operation
+ *
+ * Network ("tcp:"):
+ *   OpenPort        the connect takes only a connection that completes at once;
+ *                   discovery waits for no reply (none already there: status
+ *                   from port 9101); the opening status waits without limit.
+ *   WritePort       waits without limit for the printer to take the bytes.
+ *   ReadPort        waits without limit for the first bytes, and for the rest
+ *                   of a status frame begun; a few bytes that may begin a
+ *                   frame or a job answer wait 50 ms for the rest, then count
+ *                   as data.
+ *   GetParsedStatus, GetOnlineStatus
+ *                   automatic status (9100): takes what arrives within 1 s;
+ *                   status port (9101): the connect and the reply wait
+ *                   without limit.
+ *   Checked blocks  every wait inside them (status, reconnection, pauses,
+ *                   commands, receives) ends within
+ *                   QUENVAR_CHECKED_BLOCK_BOUND_MS(0), 1 s, from the start
+ *                   of the operation.
+ *   ClosePort       waits up to 1 s for the printer to close its side.
+ */
 
 /* ---------------------------------------------------------------------------
  * Printer status structures
@@ -361,11 +385,19 @@ QUENVAR_API int GetParsedStatus(void* port, void* status);
  * BeginCheckedBlockEx - begin a print job: takes the printer's status and
  * tells the printer a job begins, waiting for its consent.
  *
- * status   out: the printer's status at that moment (as GetParsedStatusEx).
+ * status   out: the flags of the status the operation took before telling the
+ *          printer (as GetParsedStatusEx), with offline set to 1 when the
+ *          exchange failed; raw and rawLength hold the bytes of its last
+ *          receive from the printer.
  * Result 1 with offline 0: the printer consented, send the job. Result 1 with
  * offline 1: the printer is offline or the exchange failed (connection lost,
  * or no answer within QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs)). Result 0:
  * the printer answered with an error, or its status could not be taken.
+ *
+ * What a checked block leaves in status are the flags of the last status it
+ * took, not necessarily the printer's state when it returns: status frames the
+ * printer sends while the block waits reach GetParsedStatusEx afterwards, not
+ * this structure.
  */
 QUENVAR_API int BeginCheckedBlockEx(void* port, void* status, unsigned int version);
 
@@ -376,7 +408,10 @@ QUENVAR_API int BeginCheckedBlock(void* port, void* status);
  * EndCheckedBlockEx - end a print job: waits until the printer confirms that
  * everything sent before it has been processed.
  *
- * status   out: the printer's status when the wait ended.
+ * status   out: the flags of the last status the wait took (all 0 when the
+ *          printer confirmed before the wait took one), with offline set to 1
+ *          when the exchange failed; raw and rawLength hold the bytes of its
+ *          last receive from the printer, or of that status.
  * Result 1 with offline 0: the printer confirmed the job. Result 1 with
  * offline 1: the printer went offline or the exchange failed (connection
  * lost, or no answer within QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs)).

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -15,17 +16,21 @@
 #include "core/CompletionCommands.h"
 #include "core/StatusDecoders.h"
 
+using quenvar::Deadline;
+
 namespace {
 
 constexpr uint16_t kDataPort = 9100;
 constexpr uint16_t kStatusPort = 9101;
 constexpr uint16_t kDiscoveryPort = 22222;
 
-constexpr unsigned int kHeadLength = 7;           // first bytes of every Velmar ASB block
-constexpr unsigned int kMaxReceive = 0x7FFFFFFF;  // largest count one send/receive reports
-constexpr unsigned int kRawMax = 63;              // status bytes one exchange keeps in a record
-constexpr unsigned int kPort9101Receive = 256;    // the status port's answer, one receive
-constexpr unsigned int kCloseScratch = 100;       // what one receive discards while closing
+constexpr unsigned int kHeadLength = quenvar::VelmarAsbHeadLength;  // every read begins with a head's worth
+constexpr unsigned int kMaxReceive = 0x7FFFFFFF;                    // largest count one send/receive reports
+constexpr unsigned int kReadChunk = 0x10000;                        // most one read receives at once
+constexpr unsigned int kRawMax = 63;                                // status bytes one exchange keeps in a record
+constexpr unsigned int kDrainChunk = 512;                           // what one receive of a status drain takes at most
+constexpr unsigned int kPort9101Receive = 256;                      // the status port's answer, one receive
+constexpr unsigned int kCloseScratch = 100;                         // what one receive discards while closing
 
 constexpr int kKeepAliveIdleSeconds = 1;
 constexpr int kKeepAliveIntervalSeconds = 1;
@@ -45,77 +50,25 @@ constexpr unsigned char kStatusRequest = 0x33;  // "3", asks port 9101 for the s
 
 // Every pause of the checked-block polling.
 constexpr unsigned int kPollPauseMs = 100;
-// How long a status head that arrived in pieces may take to come whole.
+// How long the rest of a frame head or an answer that arrived in pieces may
+// take before the bytes held back count as data.
 constexpr unsigned int kSplitHeadWaitMs = 50;
 // How long closing, or a drain of what the printer sent, may take when the
 // port has no time limit of its own (timeoutMs 0).
 constexpr unsigned int kUnlimitedCloseWaitMs = 1000;
 
-// Waits until `fd` reports one of `events`. `unlimited` waits for ever;
-// otherwise at most `waitMs` (0: only looks). 1 when ready (also on error or
-// hang-up, which the next call reports), 0 when the time ran out, -1 on failure.
-int wait_for_socket(int fd, short events, bool unlimited, uint64_t waitMs) {
-    return quenvar::WaitForDescriptor(fd, events,
-                                      unlimited ? quenvar::Deadline::never() : quenvar::Deadline::after(waitMs));
-}
-
-// fd: in, a socket whose non-blocking connect was started. Waits up to
-// `timeoutMs` (or, when `unlimited`, as long as the system's own connect limit
-// lets the attempt live) for it to finish, then asks the socket whether it
-// succeeded (a refused connection also makes the socket writable). 1 or 0.
-int finish_connect(int fd, bool unlimited, unsigned int timeoutMs) {
-    if (wait_for_socket(fd, POLLOUT, unlimited, timeoutMs) != 1) return 0;
+// fd: in, a non-blocking TCP socket. to: in, where to connect. Connects by
+// `deadline` (a never-ending one leaves the bound to the system's own connect
+// limit), then asks the socket whether it succeeded (a refused connection
+// also makes the socket writable). 1 or 0.
+int connect_by(int fd, const sockaddr_in& to, const Deadline& deadline) {
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return 1;
+    if (errno != EINPROGRESS) return 0;
+    if (quenvar::WaitForDescriptor(fd, POLLOUT, deadline) != 1) return 0;
     int error = 0;
     socklen_t length = sizeof error;
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return 0;
     return error == 0 ? 1 : 0;
-}
-
-// fd: in, a non-blocking TCP socket. to: in, where to connect. Connects within
-// `timeoutMs`, or without a limit of its own when `unlimited`. 1 or 0.
-int connect_within(int fd, const sockaddr_in& to, bool unlimited, unsigned int timeoutMs) {
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return 1;
-    if (errno != EINPROGRESS) return 0;
-    return finish_connect(fd, unlimited, timeoutMs);
-}
-
-// The big-endian 16-bit value at `bytes`.
-unsigned int be16(const unsigned char* bytes) { return (static_cast<unsigned int>(bytes[0]) << 8) | bytes[1]; }
-
-// identifier: in, the two ASCII characters that open an extension block.
-// Where its payload length sits in the block (4, 5 or 6), or 0 for a block the
-// printer sends without payload for the host.
-unsigned int extension_payload_length_position(const unsigned char* identifier) {
-    static const char* const at4[] = {"01", "02", "11", "16", "19", "50", "B0", "B1", "B2", "FF"};
-    static const char* const at6[] = {"10", "12", "13", "15", "17", "18", "21",
-                                      "22", "23", "24", "51", "61", "62", "A0"};
-    const auto is = [identifier](const char* id) { return identifier[0] == id[0] && identifier[1] == id[1]; };
-    for (const char* id : at4)
-        if (is(id)) return 4;
-    if (is("14")) return 5;
-    for (const char* id : at6)
-        if (is(id)) return 6;
-    return 0;
-}
-
-// Whether the `count` (< 7) bytes at `head` could be the beginning of a status
-// head, so that waiting a moment for the rest is worth it.
-bool could_begin_status_head(const unsigned char* head, unsigned int count) {
-    if (count == 0 || (head[0] & 0x11) != 0x01) return false;
-    if (count > 1 && (head[1] & 0x91) != 0x80) return false;
-    for (unsigned int i = 2; i < count; ++i)
-        if ((head[i] & 0x91) != 0x00) return false;
-    return true;
-}
-
-// How many of the `count` bytes at `bytes` are data before the first whole
-// status head among them (all of them when there is none).
-unsigned int data_before_status_head(const unsigned char* bytes, unsigned int count) {
-    for (unsigned int at = 0; at + kHeadLength <= count; ++at) {
-        if (TCPPort::ReadPortIsVelmarAsbStatus(bytes + at, kHeadLength) == 1 && CalculateStatusLength(bytes[at]) != 0)
-            return at;
-    }
-    return count;
 }
 
 // A model that answers discovery but keeps its status on port 9101?
@@ -131,10 +84,88 @@ bool is_on_request_model(const unsigned char* reply, unsigned int length) {
     return false;
 }
 
+// How long the rest of a beginning held back may take to come, for a port
+// with time limit `timeoutMs`.
+unsigned int split_wait_ms(unsigned int timeoutMs) {
+    return timeoutMs != 0 && timeoutMs < kSplitHeadWaitMs ? timeoutMs : kSplitHeadWaitMs;
+}
+
 // status: out, every field zero.
 void clear_status(VelmarPrinterStatus_2* status) { memset(status, 0, sizeof *status); }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// What the parser finds on the data connection, put where the port keeps it.
+
+class TCPPort::StreamTaker : public quenvar::StatusStreamSink {
+public:
+    enum class Use {
+        Reading,  // readPort: completion answers are data like any other reply
+        Opening,  // the first thing on a new connection must be a status frame
+        Status,   // status drain and checked-block receives
+    };
+
+    // awaited: in/out, the answer a checked block waits for, or null.
+    StreamTaker(TCPPort& port, Use use, AwaitedAnswer* awaited = nullptr) : port_(port), use_(use), awaited_(awaited) {}
+
+    void data(const unsigned char* bytes, std::size_t count) override {
+        if (use_ == Use::Opening && !opened_) {
+            broken_ = true;  // not the printer's greeting: nothing of it is data for the caller
+            return;
+        }
+        sawData_ = true;
+        port_.keepData(bytes, count, newStretch_);
+        newStretch_ = false;
+    }
+
+    void statusFrame(const unsigned char* block, unsigned int length, const unsigned char* payload,
+                     std::size_t payloadCount) override {
+        // The printer reports its status when it changes: each frame is its
+        // status until the next one.
+        VelmarPrinterStatus_2 frame;
+        clear_status(&frame);
+        memcpy(frame.raw, block, length);
+        frame.rawLength = length;
+        BuildParsedStatus(&frame);
+        port_.lastStatus = frame;
+        newStretch_ = true;
+        if (use_ == Use::Opening && !opened_) {
+            // The greeting's extension answers nothing the host asked.
+            if (!broken_) opened_ = true;
+            return;
+        }
+        if (payloadCount > 0) port_.keepData(payload, payloadCount, true);
+    }
+
+    void completionAnswer(const unsigned char* answer) override {
+        if (use_ == Use::Reading) {
+            data(answer, quenvar::CompletionAnswerLength);
+            return;
+        }
+        if (use_ == Use::Opening && !opened_) broken_ = true;
+        // An answer of the kind the block waits for is its answer, wherever
+        // it turns up; any other (a late answer to an earlier poll) is skipped.
+        const bool jobEnd = answer[4] == 0x01;
+        if (awaited_ != nullptr && awaited_->jobEnd == jobEnd) {
+            awaited_->found = true;
+            awaited_->value = answer[6];
+        }
+    }
+
+    bool sawData() const { return sawData_; }
+    bool opened() const { return opened_; }
+    bool broken() const { return broken_; }
+
+private:
+    TCPPort& port_;
+    Use use_;
+    AwaitedAnswer* awaited_;
+    bool newStretch_ = true;
+    bool sawData_ = false;
+    bool opened_ = false;
+    bool broken_ = false;
+};
 
 // ---------------------------------------------------------------------------
 // Name, construction, connection
@@ -154,7 +185,9 @@ TCPPort::TCPPort(const char* portName, const char* portSettings, unsigned int ti
       pendingData(),
       pendingLength(0),
       lastStatus(),
-      statusPort(0) {
+      statusPort(0),
+      streamParser(),
+      receiveBuffer() {
     address.sin_family = AF_INET;
     address.sin_port = htons(kDataPort);
     address.sin_addr.s_addr = inet_addr(portName + 4);
@@ -165,26 +198,21 @@ TCPPort::TCPPort(const char* portName, const char* portSettings, unsigned int ti
         statusPort = kDataPort;
     else if (strstr(portSettings, "9101") != nullptr)
         statusPort = kStatusPort;
-    if (getSocket() == 0) throw 0u;
+    if (getSocket(Deadline::never()) == 0) throw 0u;
 }
 
-TCPPort::~TCPPort() { gracefulClose(); }
+TCPPort::~TCPPort() { gracefulClose(Deadline::never()); }
 
-int TCPPort::getSocket() {
-    if (connectDataSocket() == 0 || setSocketOptions() == 0 || (statusPort == 0 && runDiscovery() == 0)) {
-        gracefulClose();
+int TCPPort::getSocket(const Deadline& deadline) {
+    if (connectDataSocket(deadline) == 0 || setSocketOptions() == 0 || (statusPort == 0 && runDiscovery() == 0) ||
+        (statusPort == kDataPort && readOpeningStatus(deadline) == 0)) {
+        gracefulClose(deadline);
         return 0;
     }
-    if (statusPort == kStatusPort) return 1;
-    // In automatic mode the printer opens every connection with its status.
-    VelmarPrinterStatus_2 opening;
-    if (readStatusFrame(&opening) == 0) return 0;
-    BuildParsedStatus(&opening);
-    lastStatus = opening;
     return 1;
 }
 
-int TCPPort::connectDataSocket() {
+int TCPPort::connectDataSocket(const Deadline& deadline) {
     sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (sock < 0) {
         sock = -1;
@@ -192,7 +220,7 @@ int TCPPort::connectDataSocket() {
     }
     if (fcntl(sock, F_SETFL, O_NONBLOCK) != 0) return 0;
     // With no time limit (0) only a connection that completes at once is taken.
-    if (connect_within(sock, address, false, timeoutMs) == 0) return 0;
+    if (connect_by(sock, address, Deadline::after(timeoutMs).earliest(deadline)) == 0) return 0;
     const int flags = fcntl(sock, F_GETFL);
     if (flags < 0 || fcntl(sock, F_SETFL, flags & ~O_NONBLOCK) != 0) return 0;
     return 1;
@@ -223,14 +251,13 @@ int TCPPort::runDiscovery() {
 
     // One budget for all attempts: once it is spent, the remaining attempts
     // only look for a reply that is already there.
-    const uint64_t end = quenvar::MonotonicMs() + timeoutMs;
+    const Deadline end = Deadline::after(timeoutMs);
     unsigned char reply[kDiscoveryReplyMax];
     ssize_t replied = -1;
     for (unsigned int attempt = 0; attempt < kDiscoveryAttempts && replied < 0; ++attempt) {
         (void)sendto(udp, kDiscoveryRequest, sizeof kDiscoveryRequest, MSG_NOSIGNAL,
                      reinterpret_cast<const sockaddr*>(&to), sizeof to);
-        const uint64_t now = quenvar::MonotonicMs();
-        if (wait_for_socket(udp, POLLIN, false, now >= end ? 0 : end - now) != 1) continue;
+        if (quenvar::WaitForDescriptor(udp, POLLIN, end) != 1) continue;
         replied = recvfrom(udp, reply, sizeof reply, MSG_DONTWAIT, nullptr, nullptr);
     }
     close(udp);
@@ -242,60 +269,48 @@ int TCPPort::runDiscovery() {
     return 1;
 }
 
-int TCPPort::readStatusFrame(VelmarPrinterStatus_2* frame) {
-    clear_status(frame);
-    // Each part's length is known in advance, so each comes whole or the
-    // frame is broken: a frame the network delivers in pieces still counts.
-    unsigned int count = 0;
-    if (readSocket(frame->raw, kHeadLength, &count, MSG_WAITALL) == 0) return 0;
-    if (count != kHeadLength) {
-        gracefulClose();
-        return 0;
-    }
-    frame->rawLength = kHeadLength;
-    const int total = CalculateStatusLength(frame->raw[0]);
-    if (total < static_cast<int>(kHeadLength)) {
-        gracefulClose();
-        return 0;
-    }
-    const unsigned int rest = static_cast<unsigned int>(total) - kHeadLength;
-    if (rest > 0) {
-        if (readSocket(frame->raw + kHeadLength, rest, &count, MSG_WAITALL) == 0) return 0;
-        if (count != rest) {
-            gracefulClose();
+int TCPPort::readOpeningStatus(const Deadline& deadline) {
+    // Within the port's time limit (none for 0), and never past the block's end.
+    const Deadline limit = Deadline::within(timeoutMs).earliest(deadline);
+    StreamTaker taker(*this, StreamTaker::Use::Opening);
+    unsigned char bytes[kHeadLength];
+    while (!taker.opened()) {
+        // Never past the frame: what follows it is for later calls.
+        using Held = quenvar::StatusStreamParser::Held;
+        const Held held = streamParser.held();
+        const std::size_t room = held == Held::Frame    ? std::min(streamParser.frameBytesNeeded(), sizeof bytes)
+                                 : held == Held::Prefix ? 1
+                                                        : sizeof bytes;
+        ssize_t got = -1;
+        if (!taker.broken() && quenvar::WaitForDescriptor(sock, POLLIN, limit) == 1) {
+            do {
+                got = recv(sock, bytes, room, MSG_DONTWAIT);
+            } while (got < 0 && errno == EINTR);
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        }
+        if (got <= 0) {
+            // No status frame came: none of what did is data for the caller
+            // (getSocket closes the connection).
+            streamParser.finish(taker);
             return 0;
         }
-        frame->rawLength += count;
-    }
-    if ((frame->raw[1] & 0x80) == 0) return 1;
-    unsigned char lengthBytes[2];
-    if (readSocket(lengthBytes, 2, &count, MSG_WAITALL) == 0) return 0;
-    if (count != 2) {
-        gracefulClose();
-        return 0;
-    }
-    const unsigned int extension = be16(lengthBytes);
-    if (extension == 0) return 1;
-    std::vector<unsigned char> scratch(extension);
-    if (readSocket(scratch.data(), extension, &count, MSG_WAITALL) == 0) return 0;
-    if (count != extension) {
-        gracefulClose();
-        return 0;
+        streamParser.feed(bytes, static_cast<std::size_t>(got), taker);
     }
     return 1;
 }
 
-void TCPPort::gracefulClose() {
+void TCPPort::gracefulClose(const Deadline& deadline) {
+    // The stream ends here: a beginning held back was data after all, a
+    // frame cut short is lost.
+    StreamTaker taker(*this, StreamTaker::Use::Reading);
+    streamParser.finish(taker);
     if (sock == -1) return;
     shutdown(sock, SHUT_WR);
     // Let the printer finish and close its side, within the port's limit: a
     // printer that never closes must not hold the caller.
-    const unsigned int waitMs = timeoutMs != 0 ? timeoutMs : kUnlimitedCloseWaitMs;
-    const uint64_t end = quenvar::MonotonicMs() + waitMs;
+    const Deadline end = Deadline::after(timeoutMs != 0 ? timeoutMs : kUnlimitedCloseWaitMs).earliest(deadline);
     unsigned char scratch[kCloseScratch];
-    for (;;) {
-        const uint64_t now = quenvar::MonotonicMs();
-        if (now >= end || wait_for_socket(sock, POLLIN, false, end - now) != 1) break;
+    while (!end.expired() && quenvar::WaitForDescriptor(sock, POLLIN, end) == 1) {
         const ssize_t got = recv(sock, scratch, sizeof scratch, MSG_DONTWAIT);
         if (got <= 0 && !(got < 0 && errno == EINTR)) break;
     }
@@ -314,31 +329,48 @@ int TCPPort::writeSocket(const unsigned char* data, unsigned int size, unsigned 
     } while (sent < 0 && errno == EINTR);
     if (sent < 0) {
         *written = 0;
-        gracefulClose();
+        gracefulClose(Deadline::never());
         return 0;
     }
     *written = static_cast<unsigned int>(sent);
     return 1;
 }
 
-int TCPPort::readSocket(unsigned char* buffer, unsigned int size, unsigned int* read, int flags) {
+int TCPPort::readSocket(unsigned char* buffer, unsigned int size, unsigned int* read) {
     if (size > kMaxReceive) size = kMaxReceive;
     ssize_t got;
     do {
-        got = recv(sock, buffer, size, flags);
+        got = recv(sock, buffer, size, 0);
     } while (got < 0 && errno == EINTR);
     if (got < 0) {
         *read = 0;
-        gracefulClose();
+        gracefulClose(Deadline::never());
         return 0;
     }
     *read = static_cast<unsigned int>(got);
     return 1;
 }
 
+int TCPPort::receiveWaiting(unsigned char* buffer, unsigned int size, unsigned int* read, const Deadline& deadline) {
+    *read = 0;
+    ssize_t got;
+    do {
+        got = recv(sock, buffer, size, MSG_DONTWAIT);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0) {
+        *read = static_cast<unsigned int>(got);
+        return 1;
+    }
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 1;
+    // The printer closed its side (nothing more will come on this
+    // connection), or the receive failed: the next transfer reconnects.
+    gracefulClose(deadline);
+    return 0;
+}
+
 int TCPPort::writePort(const unsigned char* data, unsigned int size, unsigned int* written) {
     *written = 0;
-    if (sock == -1 && getSocket() == 0) return 0;
+    if (sock == -1 && getSocket(Deadline::never()) == 0) return 0;
     return writeSocket(data, size, written);
 }
 
@@ -346,11 +378,7 @@ int TCPPort::writePort(const unsigned char* data, unsigned int size, unsigned in
 // Reading: data and status frames share the data connection
 
 int TCPPort::ReadPortIsVelmarAsbStatus(const unsigned char* data, unsigned int length) {
-    if (length != kHeadLength) return 0;
-    if ((data[0] & 0x11) != 0x01 || (data[1] & 0x91) != 0x80) return 0;
-    for (unsigned int i = 2; i < kHeadLength; ++i)
-        if ((data[i] & 0x91) != 0x00) return 0;
-    return 1;
+    return quenvar::IsVelmarAsbHead(data, length) ? 1 : 0;
 }
 
 int TCPPort::readPort(unsigned char* buffer, unsigned int size, unsigned int* read) {
@@ -363,204 +391,147 @@ int TCPPort::readPort(unsigned char* buffer, unsigned int size, unsigned int* re
             deliverPending(buffer, size, read);
             return 1;
         }
-        if (sock == -1 && getSocket() == 0) return 0;
-        unsigned char head[kHeadLength];
-        unsigned int count = 0;
-        if (receiveHead(head, &count) == 0) return 0;
-        if (count < kHeadLength && could_begin_status_head(head, count)) completeSplitHead(head, &count);
-        // A head whose length byte is unknown begins no frame: those bytes
-        // are the printer's data.
-        if (ReadPortIsVelmarAsbStatus(head, count) == 0 || CalculateStatusLength(head[0]) == 0) {
-            takeData(head, count, buffer, size, read);
-            if (*read > 0) return 1;
-            continue;
-        }
-        if (consumeStatusFrame(head) == 0) return 0;
+        if (sock == -1 && getSocket(Deadline::never()) == 0) return 0;
+        // A receive that ends the connection may still have left bytes.
+        if (receiveForReading(size) == 0 && pendingLength == 0) return 0;
     }
+}
+
+int TCPPort::receiveForReading(unsigned int size) {
+    using Held = quenvar::StatusStreamParser::Held;
+    const Held held = streamParser.held();
+    const unsigned int room = std::max(kHeadLength, std::min(size, kReadChunk));
+    if (receiveBuffer.size() < room) receiveBuffer.resize(room);
+    unsigned char* bytes = receiveBuffer.data();
+    unsigned int count = 0;
+    StreamTaker taker(*this, StreamTaker::Use::Reading);
+    if (held == Held::Nothing) {
+        // Every read begins with one receive of a head's worth; when that
+        // much came, what else is already here joins it (an end of the
+        // connection among it shows on the next receive).
+        if (readSocket(bytes, kHeadLength, &count) == 0) return 0;
+        if (count == 0) {
+            gracefulClose(Deadline::never());  // the printer closed its side
+            return 0;
+        }
+        if (count == kHeadLength && size > kHeadLength) {
+            ssize_t got;
+            do {
+                got = recv(sock, bytes + kHeadLength, room - kHeadLength, MSG_DONTWAIT);
+            } while (got < 0 && errno == EINTR);
+            if (got > 0) count += static_cast<unsigned int>(got);
+        }
+    } else {
+        // The rest of a frame gets the port's time limit; the rest of a
+        // beginning only a moment, after which the bytes held are data.
+        const Deadline wait =
+            held == Held::Frame ? Deadline::within(timeoutMs) : Deadline::after(split_wait_ms(timeoutMs));
+        if (quenvar::WaitForDescriptor(sock, POLLIN, wait) != 1) {
+            if (held == Held::Prefix) {
+                streamParser.flush(taker);
+                return 1;
+            }
+            // A frame broken off leaves the stream without a known boundary:
+            // drop the connection rather than hand status bytes over as data.
+            gracefulClose(Deadline::never());
+            return 0;
+        }
+        if (receiveWaiting(bytes, room, &count, Deadline::never()) == 0) return 0;
+    }
+    streamParser.feed(bytes, count, taker);
+    return 1;
 }
 
 void TCPPort::deliverPending(unsigned char* buffer, unsigned int size, unsigned int* read) {
-    const unsigned int k = pendingLength < size ? pendingLength : size;
-    memcpy(buffer, pendingData.data() + pendingOffset, k);
+    std::vector<unsigned char>& stretch = pendingData.front();
+    const std::size_t left = stretch.size() - pendingOffset;
+    const unsigned int k = left < size ? static_cast<unsigned int>(left) : size;
+    memcpy(buffer, stretch.data() + pendingOffset, k);
     *read += k;
     pendingOffset += k;
     pendingLength -= k;
-    if (pendingLength == 0) releasePending();
-}
-
-int TCPPort::receiveHead(unsigned char* head, unsigned int* count) {
-    if (readSocket(head, kHeadLength, count) == 0) return 0;
-    if (*count == 0) {
-        // The printer closed its side: nothing more will come on this
-        // connection, so end now and reconnect on the next call.
-        gracefulClose();
-        return 0;
-    }
-    return 1;
-}
-
-void TCPPort::completeSplitHead(unsigned char* head, unsigned int* count) {
-    const unsigned int waitMs = timeoutMs != 0 && timeoutMs < kSplitHeadWaitMs ? timeoutMs : kSplitHeadWaitMs;
-    const uint64_t end = quenvar::MonotonicMs() + waitMs;
-    while (*count < kHeadLength && could_begin_status_head(head, *count)) {
-        const uint64_t now = quenvar::MonotonicMs();
-        if (now >= end || wait_for_socket(sock, POLLIN, false, end - now) != 1) return;
-        const ssize_t got = recv(sock, head + *count, kHeadLength - *count, MSG_DONTWAIT);
-        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) return;  // the next call reports it
-        if (got > 0) *count += static_cast<unsigned int>(got);
+    if (pendingOffset == stretch.size()) {
+        pendingData.pop_front();
+        pendingOffset = 0;
     }
 }
 
-void TCPPort::takeData(const unsigned char* head, unsigned int count, unsigned char* buffer, unsigned int size,
-                       unsigned int* read) {
-    if (count == kHeadLength && size > kHeadLength) {
-        // Hand the 7 bytes over together with what else is already here;
-        // waiting for more would only delay bytes already received. A status
-        // frame that came right behind the data stays for the next call.
-        memcpy(buffer, head, kHeadLength);
-        unsigned char* more = buffer + kHeadLength;
-        const unsigned int room = size - kHeadLength < kMaxReceive ? size - kHeadLength : kMaxReceive;
-        ssize_t got;
-        do {
-            got = recv(sock, more, room, MSG_DONTWAIT | MSG_PEEK);
-        } while (got < 0 && errno == EINTR);
-        unsigned int take = got > 0 ? data_before_status_head(more, static_cast<unsigned int>(got)) : 0;
-        if (take > 0) {
-            do {
-                got = recv(sock, more, take, MSG_DONTWAIT);
-            } while (got < 0 && errno == EINTR);
-            take = got > 0 ? static_cast<unsigned int>(got) : 0;
-        }
-        *read = kHeadLength + take;
-        return;
-    }
-    setPending(head, count);
-}
-
-int TCPPort::consumeStatusFrame(const unsigned char* head) {
-    VelmarPrinterStatus_2 frame;
-    clear_status(&frame);
-    memcpy(frame.raw, head, kHeadLength);
-    const unsigned int rest = static_cast<unsigned int>(CalculateStatusLength(head[0])) - kHeadLength;
-    unsigned int count = 0;
-    // A frame broken off midway leaves the stream without a known boundary:
-    // drop the connection rather than hand status bytes over as data.
-    if (rest > 0) {
-        if (readSocket(frame.raw + kHeadLength, rest, &count, MSG_WAITALL) == 0) return 0;
-        if (count != rest) {
-            gracefulClose();
-            return 0;
-        }
-    }
-    // The printer reports its status only when it changes: this frame is its
-    // current status until the next one.
-    frame.rawLength = kHeadLength + rest;
-    BuildParsedStatus(&frame);
-    lastStatus = frame;
-
-    unsigned char lengthBytes[2];
-    if (readSocket(lengthBytes, 2, &count, MSG_WAITALL) == 0) return 0;
-    if (count != 2) {
-        gracefulClose();
-        return 0;
-    }
-    const unsigned int extension = be16(lengthBytes);
-    if (extension == 0) return 1;
-    std::vector<unsigned char> block(extension);
-    if (readSocket(block.data(), extension, &count, MSG_WAITALL) == 0) return 0;
-    if (count != extension) {
-        gracefulClose();
-        return 0;
-    }
-    keepExtensionPayload(block.data(), extension);
-    return 1;
-}
-
-void TCPPort::keepExtensionPayload(const unsigned char* block, unsigned int length) {
-    if (length < 2) return;
-    const unsigned int position = extension_payload_length_position(block);
-    if (position == 0 || length < position + 2) return;
-    unsigned int payload = be16(block + position);
-    // A payload length running past the block is cut to what the block holds.
-    const unsigned int present = length - (position + 2);
-    if (payload > present) payload = present;
-    if (payload > 0) setPending(block + position + 2, payload);
-}
-
-void TCPPort::setPending(const unsigned char* bytes, unsigned int count) {
-    pendingData.assign(bytes, bytes + count);
-    pendingOffset = 0;
-    pendingLength = count;
-}
-
-void TCPPort::releasePending() {
-    std::vector<unsigned char>().swap(pendingData);
-    pendingOffset = 0;
-    pendingLength = 0;
+void TCPPort::keepData(const unsigned char* bytes, std::size_t count, bool newStretch) {
+    if (count == 0) return;
+    if (newStretch || pendingData.empty()) pendingData.emplace_back();
+    pendingData.back().insert(pendingData.back().end(), bytes, bytes + count);
+    pendingLength += static_cast<unsigned int>(count);
 }
 
 // ---------------------------------------------------------------------------
 // Status
 
-int TCPPort::getParsedStatus(VelmarPrinterStatus_2* status) {
-    if (sock == -1 && getSocket() == 0) return 0;
+int TCPPort::getParsedStatus(VelmarPrinterStatus_2* status) { return takeStatus(status, Deadline::never(), nullptr); }
+
+int TCPPort::takeStatus(VelmarPrinterStatus_2* status, const Deadline& deadline, AwaitedAnswer* awaited) {
+    if (sock == -1 && getSocket(deadline) == 0) return 0;
     if (statusPort == kDataPort) {
-        if (drainStatusFrames() == 0) return 0;
+        if (drainDataConnection(deadline, awaited) == 0) return 0;
         *status = lastStatus;
         return 1;
     }
-    drainDataConnection();
+    // The status comes from port 9101; what waits on the data connection is
+    // still taken apart, so that no answer or data is lost to the request. A
+    // data connection the printer closed comes back with the next transfer.
+    (void)drainDataConnection(deadline, awaited);
     VelmarPrinterStatus_2 answer;
-    if (requestStatusFromPort9101(&answer) == 0) return 0;
+    if (requestStatusFromPort9101(&answer, deadline) == 0) return 0;
     lastStatus = answer;
     *status = lastStatus;
     return 1;
 }
 
-uint64_t TCPPort::drainEndMs() const {
+int TCPPort::drainDataConnection(const Deadline& deadline, AwaitedAnswer* awaited) {
+    using Held = quenvar::StatusStreamParser::Held;
     // A printer that never stops sending must not hold the caller: a drain
     // takes what arrives within the port's time limit, then stops.
-    return quenvar::MonotonicMs() + (timeoutMs != 0 ? timeoutMs : kUnlimitedCloseWaitMs);
-}
-
-int TCPPort::drainStatusFrames() {
-    const uint64_t end = drainEndMs();
-    while (sock != -1 && quenvar::MonotonicMs() < end && wait_for_socket(sock, POLLIN, false, 0) == 1) {
-        VelmarPrinterStatus_2 frame;
-        if (readStatusFrame(&frame) == 0) return 0;
-        BuildParsedStatus(&frame);
-        lastStatus = frame;
-    }
-    return 1;
-}
-
-void TCPPort::drainDataConnection() {
-    unsigned char scratch[kRawMax];
-    const uint64_t end = drainEndMs();
-    while (sock != -1 && quenvar::MonotonicMs() < end && wait_for_socket(sock, POLLIN, false, 0) == 1) {
+    const Deadline end = Deadline::after(timeoutMs != 0 ? timeoutMs : kUnlimitedCloseWaitMs).earliest(deadline);
+    unsigned char bytes[kDrainChunk];
+    while (sock != -1 && !end.expired()) {
+        // Nothing held: only look at what is waiting. A beginning held: a
+        // moment for its rest. A frame begun: the port's limit for its rest.
+        const Held held = streamParser.held();
+        const Deadline wait = held == Held::Nothing  ? Deadline::after(0)
+                              : held == Held::Prefix ? Deadline::after(split_wait_ms(timeoutMs)).earliest(end)
+                                                     : Deadline::within(timeoutMs).earliest(deadline);
+        if (quenvar::WaitForDescriptor(sock, POLLIN, wait) != 1) {
+            if (held != Held::Frame) return 1;
+            if (deadline.expired()) return 0;  // the block's time is up; the frame stays for later
+            gracefulClose(deadline);           // a frame broken off
+            return 0;
+        }
         unsigned int count = 0;
-        if (readSocket(scratch, sizeof scratch, &count) == 0) return;
-        if (count == 0) {
-            // The printer closed the data connection; the status still comes
-            // from 9101, and the next transfer reconnects.
-            gracefulClose();
-            return;
+        if (receiveWaiting(bytes, sizeof bytes, &count, deadline) == 0) return 0;
+        StreamTaker taker(*this, StreamTaker::Use::Status, awaited);
+        streamParser.feed(bytes, count, taker);
+        // In automatic mode data where the printer's status was expected
+        // fails the call and starts the connection afresh; the data itself
+        // is kept for readPort.
+        if (statusPort == kDataPort && taker.sawData()) {
+            gracefulClose(deadline);
+            return 0;
         }
     }
+    return sock != -1 ? 1 : 0;
 }
 
-int TCPPort::requestStatusFromPort9101(VelmarPrinterStatus_2* status) {
+int TCPPort::requestStatusFromPort9101(VelmarPrinterStatus_2* status, const Deadline& deadline) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return 0;
     sockaddr_in to = address;
     to.sin_port = htons(kStatusPort);
     unsigned char reply[kPort9101Receive];
     ssize_t got = -1;
-    // The connect and the wait for the answer are bounded by the port's limit
-    // like every transfer; with no limit (0) they take as long as they take.
-    const bool unlimited = timeoutMs == 0;
-    if (connect_within(fd, to, unlimited, timeoutMs) == 1 && send(fd, &kStatusRequest, 1, MSG_NOSIGNAL) == 1 &&
-        wait_for_socket(fd, POLLIN, unlimited, timeoutMs) == 1) {
+    // The connect and the wait for the answer each take the port's limit
+    // (with none, 0, as long as they take), never past the block's end.
+    if (connect_by(fd, to, Deadline::within(timeoutMs).earliest(deadline)) == 1 &&
+        send(fd, &kStatusRequest, 1, MSG_NOSIGNAL) == 1 &&
+        quenvar::WaitForDescriptor(fd, POLLIN, Deadline::within(timeoutMs).earliest(deadline)) == 1) {
         got = recv(fd, reply, sizeof reply, 0);
     }
     close(fd);
@@ -602,96 +573,93 @@ int TCPPort::resetDevice() { return 0; }
 // ---------------------------------------------------------------------------
 // Checked blocks
 
-int TCPPort::writeCommand(const unsigned char* command) {
-    unsigned int written = 0;
-    return writePort(command, quenvar::CompletionCommandLength, &written) == 1 &&
-                   written == quenvar::CompletionCommandLength
-               ? 1
-               : 0;
+int TCPPort::writeCommand(const unsigned char* command, const Deadline& deadline) {
+    if (sock == -1 && getSocket(deadline) == 0) return 0;
+    // The command waits for room like every send (the port's limit), never
+    // past the block's end.
+    if (quenvar::WaitForDescriptor(sock, POLLOUT, Deadline::within(timeoutMs).earliest(deadline)) != 1) {
+        if (!deadline.expired()) gracefulClose(deadline);  // no room within the limit: a failed send
+        return 0;
+    }
+    ssize_t sent;
+    do {
+        sent = send(sock, command, quenvar::CompletionCommandLength, MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK) gracefulClose(deadline);
+        return 0;
+    }
+    return sent == static_cast<ssize_t>(quenvar::CompletionCommandLength) ? 1 : 0;
 }
 
-void TCPPort::receiveAnswer(VelmarPrinterStatus_2* status, const quenvar::Deadline& deadline) {
+void TCPPort::receiveAnswer(VelmarPrinterStatus_2* status, const Deadline& deadline, AwaitedAnswer* awaited) {
     status->rawLength = 0;
     if (sock == -1) return;  // lost in an earlier cycle: the next write reconnects
-    const uint64_t left = deadline.remainingMs();
-    const bool cutByDeadline = timeoutMs == 0 || left < timeoutMs;
-    const int ready = wait_for_socket(sock, POLLIN, false, cutByDeadline ? left : timeoutMs);
-    if (ready == 1) {
+    const bool cutByDeadline = timeoutMs == 0 || deadline.remainingMs() < timeoutMs;
+    if (quenvar::WaitForDescriptor(sock, POLLIN, Deadline::within(timeoutMs).earliest(deadline)) == 1) {
         unsigned int count = 0;
-        if (readSocket(status->raw, kRawMax, &count) == 0) return;
+        if (receiveWaiting(status->raw, kRawMax, &count, deadline) == 0) return;
         status->rawLength = count;
-        if (count == 0) gracefulClose();  // the printer closed its side
-        if (statusPort == kDataPort) takeStatusFramesAmong(status->raw, count);
+        // Answers, frames and data in any order, any of them cut anywhere:
+        // the parser keeps the stream's thread from receive to receive.
+        StreamTaker taker(*this, StreamTaker::Use::Status, awaited);
+        streamParser.feed(status->raw, count, taker);
     } else if (!cutByDeadline) {
         // Silent for the whole receive limit: a failed receive, which drops
         // the connection; the next command reconnects.
-        gracefulClose();
+        gracefulClose(deadline);
     }
 }
 
-void TCPPort::takeStatusFramesAmong(const unsigned char* bytes, unsigned int count) {
-    // No completion answer contains a status head, so a head found here is
-    // one of the printer's frames; the latest whole one is its status now.
-    for (unsigned int at = 0; at + kHeadLength <= count; ++at) {
-        if (ReadPortIsVelmarAsbStatus(bytes + at, kHeadLength) == 0) continue;
-        const unsigned int total = static_cast<unsigned int>(CalculateStatusLength(bytes[at]));
-        if (total < kHeadLength || at + total > count) continue;
-        VelmarPrinterStatus_2 frame;
-        clear_status(&frame);
-        memcpy(frame.raw, bytes + at, total);
-        frame.rawLength = total;
-        BuildParsedStatus(&frame);
-        lastStatus = frame;
-    }
+int TCPPort::finishBlock(VelmarPrinterStatus_2* status, const AwaitedAnswer& awaited, unsigned char success,
+                         const Deadline& deadline) {
+    if (awaited.value != success) return 0;
+    if (writeCommand(quenvar::JobAcknowledgeCommand, deadline) == 0) status->offline = 1;
+    return 1;
+}
+
+int TCPPort::endAsOffline(VelmarPrinterStatus_2* status) {
+    status->offline = 1;
+    return 1;
 }
 
 int TCPPort::beginCheckedBlock(VelmarPrinterStatus_2* status) {
-    const quenvar::Deadline deadline = quenvar::Deadline::checkedBlock(timeoutMs);
+    const Deadline deadline = Deadline::checkedBlock(timeoutMs);
     clear_status(status);
-    if (getParsedStatus(status) == 0) return 0;
+    // A status the block's time ran out on ends the block like every other
+    // exchange it could not finish; one that failed on its own fails it.
+    if (takeStatus(status, deadline, nullptr) == 0) return deadline.expired() ? endAsOffline(status) : 0;
     if (status->offline == 1) return 1;  // nothing is sent to an offline printer
-    if (writeCommand(quenvar::StatusPreambleCommand) == 0 || writeCommand(quenvar::JobBeginCommand) == 0) {
-        status->offline = 1;
-        return 1;
-    }
-    for (;;) {
-        if (writeCommand(quenvar::JobBeginPollCommand) == 0) break;
+    if (writeCommand(quenvar::StatusPreambleCommand, deadline) == 0 ||
+        writeCommand(quenvar::JobBeginCommand, deadline) == 0)
+        return endAsOffline(status);
+    AwaitedAnswer awaited{false, false, 0};
+    do {
+        if (writeCommand(quenvar::JobBeginPollCommand, deadline) == 0) break;
         deadline.pause(kPollPauseMs);
-        receiveAnswer(status, deadline);
-        unsigned char value = 0;
-        if (quenvar::FindJobBeginAnswer(status->raw, status->rawLength, &value)) {
-            if (value != quenvar::JobBeginAnswerSuccess) return 0;
-            if (writeCommand(quenvar::JobAcknowledgeCommand) == 0) status->offline = 1;
-            return 1;
-        }
-        if (deadline.expired()) break;
-    }
-    status->offline = 1;
-    return 1;
+        receiveAnswer(status, deadline, &awaited);
+        if (awaited.found) return finishBlock(status, awaited, quenvar::JobBeginAnswerSuccess, deadline);
+    } while (!deadline.expired());
+    return endAsOffline(status);
 }
 
 int TCPPort::endCheckedBlock(VelmarPrinterStatus_2* status) {
-    const quenvar::Deadline deadline = quenvar::Deadline::checkedBlock(timeoutMs);
+    const Deadline deadline = Deadline::checkedBlock(timeoutMs);
     clear_status(status);
-    if (writeCommand(quenvar::JobEndCommand) == 0) {
-        status->offline = 1;
-        return 1;
-    }
+    AwaitedAnswer awaited{true, false, 0};
+    if (writeCommand(quenvar::JobEndCommand, deadline) == 0) return endAsOffline(status);
     for (;;) {
         deadline.pause(kPollPauseMs);
-        receiveAnswer(status, deadline);
-        unsigned char value = 0;
-        if (quenvar::FindJobEndAnswer(status->raw, status->rawLength, &value)) {
-            if (value != quenvar::JobEndAnswerSuccess) return 0;
-            if (writeCommand(quenvar::JobAcknowledgeCommand) == 0) status->offline = 1;
-            return 1;
-        }
+        receiveAnswer(status, deadline, &awaited);
+        if (awaited.found) return finishBlock(status, awaited, quenvar::JobEndAnswerSuccess, deadline);
         if (deadline.expired()) break;
         deadline.pause(kPollPauseMs);
-        (void)getParsedStatus(status);
+        // The status call takes apart what waits on the data connection; an
+        // answer among it is the one this block waits for.
+        (void)takeStatus(status, deadline, &awaited);
+        if (awaited.found) return finishBlock(status, awaited, quenvar::JobEndAnswerSuccess, deadline);
         if (status->offline == 1) return 1;
-        if (deadline.expired() || writeCommand(quenvar::JobEndPollCommand) == 0) break;
+        if (deadline.expired() || writeCommand(quenvar::JobEndPollCommand, deadline) == 0) break;
     }
-    status->offline = 1;
-    return 1;
+    return endAsOffline(status);
 }

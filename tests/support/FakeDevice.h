@@ -4,6 +4,8 @@
 // read, write and close; a call on a path or descriptor that belongs to a
 // registered FakeDevice goes to that device, every other call goes to libc
 // untouched. Link the target quenvar_test_support into a test to use it.
+// It also makes a network printer's data connection take a few bytes a call
+// when asked (see the end of Interposer.c).
 #pragma once
 
 #include <sys/types.h>

@@ -4,9 +4,14 @@
    is not a registered fake device goes on to libc unchanged. */
 #undef _FORTIFY_SOURCE
 #define _GNU_SOURCE
+#include <arpa/inet.h>
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <stdarg.h>
+#include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -29,6 +34,7 @@ typedef int (*ioctl_type)(int, unsigned long, ...);
 typedef ssize_t (*read_type)(int, void*, size_t);
 typedef ssize_t (*write_type)(int, const void*, size_t);
 typedef int (*close_type)(int);
+typedef ssize_t (*send_type)(int, const void*, size_t, int);
 
 REAL(open, open_type)
 REAL(open64, open_type)
@@ -38,6 +44,7 @@ REAL(ioctl, ioctl_type)
 REAL(read, read_type)
 REAL(write, write_type)
 REAL(close, close_type)
+REAL(send, send_type)
 
 static mode_t mode_argument(int flags, va_list arguments) {
     return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? (mode_t)va_arg(arguments, int) : 0;
@@ -116,4 +123,44 @@ int close(int fd) {
        out again at once is never mistaken for the device's. */
     testsupport_closed(fd);
     return real_close()(fd);
+}
+
+/* A network printer's data connection that takes only a few bytes a call, as
+   serial and USB ports do, for tests of a caller's partial-write loop (the
+   Java and Python APIs). Set from the environment when the library is loaded
+   (QUENVAR_TEST_SEND_TAKES, QUENVAR_TEST_SEND_LARGEST_OFFER), or at any time
+   through the variables themselves:
+     quenvar_test_send_takes          -1: send() untouched; n >= 0: every send
+                                      on a connection to port 9100 takes at
+                                      most n bytes (0: none at all)
+     quenvar_test_send_largest_offer  -1: any offer; else a larger offer fails
+                                      with EMSGSIZE, so a caller that hands
+                                      over far more than a port takes shows. */
+int quenvar_test_send_takes = -1;
+long quenvar_test_send_largest_offer = -1;
+
+__attribute__((constructor)) static void read_send_settings(void) {
+    const char* takes = getenv("QUENVAR_TEST_SEND_TAKES");
+    const char* largest = getenv("QUENVAR_TEST_SEND_LARGEST_OFFER");
+    if (takes != NULL && *takes != '\0') quenvar_test_send_takes = atoi(takes);
+    if (largest != NULL && *largest != '\0') quenvar_test_send_largest_offer = atol(largest);
+}
+
+static int to_printer_data_port(int fd) {
+    struct sockaddr_in peer;
+    socklen_t length = sizeof peer;
+    return getpeername(fd, (struct sockaddr*)&peer, &length) == 0 && peer.sin_family == AF_INET &&
+           ntohs(peer.sin_port) == 9100;
+}
+
+ssize_t send(int fd, const void* data, size_t size, int flags) {
+    const int takes = __atomic_load_n(&quenvar_test_send_takes, __ATOMIC_RELAXED);
+    const long largest = __atomic_load_n(&quenvar_test_send_largest_offer, __ATOMIC_RELAXED);
+    if ((takes < 0 && largest < 0) || !to_printer_data_port(fd)) return real_send()(fd, data, size, flags);
+    if (largest >= 0 && size > (size_t)largest) {
+        errno = EMSGSIZE;
+        return -1;
+    }
+    if (takes == 0) return 0;
+    return real_send()(fd, data, takes > 0 && size > (size_t)takes ? (size_t)takes : size, flags);
 }

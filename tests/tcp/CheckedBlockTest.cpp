@@ -2,6 +2,7 @@
 // printer's answers, and the bound on a printer that never answers.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 #include "TcpTestSupport.h"
@@ -250,4 +251,84 @@ TEST(TcpCheckedJob, PrinterThatNeverAnswersReleasesTheCallerAsOffline) {
         EXPECT_EQ(ended.result, 1);
         EXPECT_EQ(ended.status.offline, 1u);
     }
+}
+
+TEST(TcpCheckedJob, SlowPrinterConfirmsFiftyJobsOnOneConnection) {
+    // The ETB halfway makes the printer send a status frame while the job
+    // prints, so that frames and job end answers meet the port in every order.
+    NetworkPrinter::Options options;
+    options.printSpeedBps = 2000;
+    NetworkPrinter printer(options);
+    printer.start();
+    OpenedPort port(printer.portName(), "9100", 1000);
+    ASSERT_TRUE(port);
+    const std::string job = std::string(150, 'a') + "\x17" + std::string(150, 'b');
+    int confirmed = 0;
+    for (int i = 0; i < 50; ++i) {
+        if (Begin(port.get()).result != 1) continue;
+        unsigned int written = 0;
+        if (WritePort(port.get(), reinterpret_cast<const unsigned char*>(job.data()),
+                      static_cast<unsigned int>(job.size()), &written) != 1 ||
+            written != job.size())
+            continue;
+        const Outcome ended = End(port.get());
+        if (ended.result == 1 && ended.status.offline == 0) ++confirmed;
+    }
+    EXPECT_EQ(confirmed, 50);
+    EXPECT_EQ(printer.model().connectionCount(), 1u);
+}
+
+// ---------------------------------------------------------------------------
+// The block's bound holds for every wait inside it
+
+namespace {
+
+// Runs `operation` and gives it the block's bound for a time limit of
+// `timeoutMs` and a generous margin; past that, `release` frees it.
+template <class Operation, class Release>
+Outcome WithinTheBound(unsigned int timeoutMs, Operation operation, Release release, bool* inTime) {
+    auto outcome = std::async(std::launch::async, operation);
+    const auto allowed = std::chrono::milliseconds(QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs) + 1500);
+    *inTime = outcome.wait_for(allowed) == std::future_status::ready;
+    if (!*inTime) release();
+    return outcome.get();
+}
+
+}  // namespace
+
+TEST(TcpCheckedBlockBound, SilentStatusPortEndsTheBeginAsOffline) {
+    NetworkPrinter::Options onRequest;
+    onRequest.modelName = "QRX450NET";
+    onRequest.automaticStatus = false;
+    NetworkPrinter printer(onRequest);
+    printer.start();
+    // No time limit of the port's own: only the block's bound ends the wait.
+    OpenedPort port(printer.portName(), "9101", 0);
+    ASSERT_TRUE(port);
+    printer.model().setSilent(true);
+    bool inTime = false;
+    const Outcome begun = WithinTheBound(
+        0, [&] { return Begin(port.get()); }, [&] { printer.stop(); }, &inTime);
+    EXPECT_TRUE(inTime);
+    EXPECT_EQ(begun.result, 1);
+    EXPECT_EQ(begun.status.offline, 1u);
+}
+
+TEST(TcpCheckedBlockBound, ReconnectInsideTheBlockEndsWithIt) {
+    NetworkPrinter printer;
+    printer.start();
+    OpenedPort port(printer.portName(), "9100", 0);
+    ASSERT_TRUE(port);
+    ASSERT_EQ(Begin(port.get()).result, 1);
+    // The connection drops; the printer takes the next one but never opens
+    // it with its status.
+    printer.model().setSilent(true);
+    printer.model().dropConnection();
+    bool inTime = false;
+    const Outcome ended = WithinTheBound(
+        0, [&] { return End(port.get()); }, [&] { printer.stop(); }, &inTime);
+    EXPECT_TRUE(inTime);
+    EXPECT_EQ(ended.result, 1);
+    EXPECT_EQ(ended.status.offline, 1u);
+    EXPECT_GE(printer.model().connectionCount(), 2u);
 }

@@ -130,6 +130,25 @@ TEST_F(TcpReading, FrameSplitByTheNetworkIsStillTakenOut) {
     EXPECT_EQ(Status(port.get(), &result).offline, 1u);
 }
 
+TEST(TcpReadingSplit, FrameCutRightBehindDataNeverReachesTheData) {
+    // The network cuts the cover-open frame anywhere in its head, right
+    // behind data in the same segment; the rest follows later.
+    const Bytes frame = StatusFrame(9, 0x20);
+    for (const long cut : {1L, 3L, 6L}) {
+        SCOPED_TRACE(cut);
+        ScriptedPeer peer(Automatic());
+        OpenedPort port(peer.portName(), "9100", 1000);
+        ASSERT_TRUE(port);
+        ASSERT_TRUE(peer.send(0, Concat({Text("ABCDEFGHIJ"), Bytes(frame.begin(), frame.begin() + cut)})));
+        Settle();
+        int result = 0;
+        EXPECT_EQ(Read(port.get(), 100, &result), Text("ABCDEFGHIJ"));
+        ASSERT_TRUE(peer.send(0, Concat({Bytes(frame.begin() + cut, frame.end()), Text("tail")})));
+        EXPECT_EQ(Read(port.get(), 100, &result), Text("tail"));
+        EXPECT_EQ(Status(port.get(), &result).coverOpen, 1u);
+    }
+}
+
 TEST_F(TcpReading, HeadWithUnknownLengthIsData) {
     // Looks like a status head, but 0x01 gives no block length.
     const Bytes bytes = {0x01, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00};

@@ -113,6 +113,20 @@ TEST(TcpAutomaticStatus, NonStatusBytesWaitingFailTheCallAndTheNextReconnects) {
     EXPECT_EQ(peer.connectionCount(), 2u);
 }
 
+TEST(TcpAutomaticStatus, LateJobAnswersWaitingAreSkipped) {
+    ScriptedPeer::Script script;
+    script.greeting = StatusFrame(9);
+    ScriptedPeer peer(script);
+    OpenedPort port(peer.portName(), "9100", 1000);
+    ASSERT_TRUE(port);
+    ASSERT_TRUE(peer.send(0, Concat({JobEndAnswer(0x00, 0x01), StatusFrame(9, 0x20), JobBeginAnswer(0x00)})));
+    Settle();
+    int result = 0;
+    EXPECT_EQ(Status(port.get(), &result).coverOpen, 1u);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(peer.connectionCount(), 1u);
+}
+
 TEST(TcpAutomaticStatus, PrinterThatNeverStopsSendingDoesNotHoldTheStatusCall) {
     NetworkPrinter printer;
     printer.start();

@@ -9,7 +9,7 @@ import java.util.List;
 import org.junit.jupiter.api.Test;
 
 /**
- * A port that takes 64 bytes a call: the network port with SendInPieces.c
+ * A port that takes 64 bytes a call: the network port with the test-support interposer
  * preloaded, which also fails any single offer of more than 64 KiB.
  */
 class SmallTransfersTest {
@@ -30,7 +30,7 @@ class SmallTransfersTest {
             long port = Quenvar.nativeOpenPort(virtualPrinter.portName(), "", 3000);
             int[] count = {0};
             assertEquals(1, Quenvar.nativeWritePort(port, probe, 0, probe.length, count));
-            assertEquals(LINE, count[0], "SendInPieces.c must be preloaded for this test");
+            assertEquals(LINE, count[0], "the test-support interposer must be preloaded with QUENVAR_TEST_SEND_TAKES=64");
             assertEquals(1, Quenvar.nativeWritePort(port, probe, LINE, 1, count));
             Quenvar.nativeClosePort(port);
 
