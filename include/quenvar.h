@@ -88,6 +88,19 @@ typedef void* QuenvarPort;
  *                   QUENVAR_CHECKED_BLOCK_BOUND_MS(0), 1 s, from the start
  *                   of the operation.
  *   ClosePort       waits up to 1 s for the printer to close its side.
+ *
+ * Parallel ("/dev/parport"): timeoutMs is handed once, when the port opens, to
+ * the parallel port driver as its time limit for port operations, as whole
+ * seconds and the microseconds that remain. The driver refuses a zero limit:
+ * with 0 none is handed over and the driver keeps its own. Whatever timeoutMs:
+ *   ReadPort        looks every 10 ms for up to 1000 ms.
+ *   WritePort       one write on the non-blocking device, which takes what the
+ *                   printer takes without waiting (possibly nothing while it
+ *                   is busy).
+ *   GetParsedStatus a fixed exchange with 100 ms pauses, at most about 0.8 s.
+ *   Checked blocks  end within QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs), 1 s
+ *                   for 0, with result 1 and offline 1 when the printer has
+ *                   not answered by then.
  */
 
 /* ---------------------------------------------------------------------------
@@ -346,7 +359,7 @@ QUENVAR_API int ClosePort(void* port);
  *       printer mixes into the stream are taken out).
  * read  out: the number of bytes stored in buf.
  * Returns 1 on success (possibly with *read 0), 0 on failure. Waits up to
- * timeoutMs for the printer's first bytes.
+ * timeoutMs for the printer's first bytes (parallel: up to 1000 ms).
  */
 QUENVAR_API int ReadPort(void* port, unsigned char* buf, unsigned int size, unsigned int* read);
 
@@ -425,7 +438,8 @@ QUENVAR_API int EndCheckedBlock(void* port, void* status);
 /*
  * ResetDevice - reset the printer or its connection, as the transport allows.
  * Returns 1 on success, 0 on failure (the network transport has no reset and
- * always returns 0).
+ * always returns 0; the parallel port holds the printer's INIT line active for
+ * 1 ms).
  */
 QUENVAR_API int ResetDevice(void* port);
 

@@ -51,6 +51,24 @@ TEST(ParallelCheckedBlock, AConfirmedJob) {
     EXPECT_TRUE(Received(printer, begin.size() + end.size()) == begin + end);
 }
 
+TEST(ParallelCheckedBlock, ASlowPrinterIsAskedUntilItConfirms) {
+    emulator::ParallelPrinter::Options slow;
+    slow.printSpeedBps = 1000;
+    EmulatedParallelPort printer(slow);
+    OpenedPort port(printer.portName(), "", 1000);
+    ASSERT_TRUE(port);
+    ASSERT_EQ(Begin(port.get()).status.offline, 0u);
+    const std::string job(600, 'x');  // 0.6 s of printing
+    unsigned int written = 0;
+    ASSERT_EQ(WritePort(port.get(), reinterpret_cast<const unsigned char*>(job.data()), 600, &written), 1);
+    ASSERT_EQ(written, 600u);
+    const Outcome ended = End(port.get());
+    EXPECT_EQ(ended.result, 1);
+    EXPECT_EQ(ended.status.offline, 0u);
+    EXPECT_EQ(printer.model().printedSize(), 600u);
+    EXPECT_NE(printer.model().allReceived().find(kJobEndPoll), std::string::npos);
+}
+
 TEST(ParallelCheckedBlock, AnswersBehindOtherBytesAreFound) {
     EmulatedParallelPort printer;
     OpenedPort port(printer.portName(), "", 1000);
