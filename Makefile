@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 
-.PHONY: all deps build test test-sanitize demo bench format clean
+.PHONY: all deps build test test-sanitize demo bench package format clean
 
 all: build
 
@@ -33,6 +33,10 @@ demo: build
 
 bench: build
 	$(BUILD)/bench/run-bench
+
+# Debian packages of the built tree, into $(BUILD)/packages, checked by lintian.
+package: build
+	scripts/build-packages $(BUILD) $(BUILD)/packages
 
 # Lays every C and C++ source out as .clang-format says (the tests check it).
 format:

@@ -56,11 +56,23 @@ bool input_is_null_device() {
            input.st_rdev == null.st_rdev;
 }
 
-void print_help(std::ostream& out) {
-    out << "commands: cover open | cover close | paper out | paper near-end | paper ok |\n"
-           "          offline | online | silent [on|off] | fail-next-job [c] | fail-next-begin [c] |\n"
-           "          status | help | quit\n";
-}
+// The console commands, for `help` at the console and for `quenvar emulate
+// --help` (and so the manual page) alike.
+const char* kConsoleCommands =
+    "Commands on standard input, one per line:\n"
+    "  cover open, cover close           open or close the printer's cover\n"
+    "  paper out, paper near-end         the receipt paper runs out, or nearly\n"
+    "  paper ok                          new paper: no paper condition left\n"
+    "  offline, online                   the printer reports itself offline, or online again\n"
+    "  silent [on|off]                   answer nothing at all, keeping connections open\n"
+    "                                    (without on or off: switch)\n"
+    "  fail-next-job [C]                 the next job end answer carries C instead of 01 (default 00)\n"
+    "  fail-next-begin [C]               the next job begin answer carries C instead of 00 (default 01)\n"
+    "  status                            show the printer's state\n"
+    "  help                              list these commands\n"
+    "  quit, exit                        stop the printer (so does the end of input)\n";
+
+void print_help(std::ostream& out) { out << kConsoleCommands; }
 
 void print_state(emulator::NetworkPrinter& printer, std::ostream& out) {
     using emulator::Condition;
@@ -281,6 +293,7 @@ void addEmulateCommand(CLI::App& app, int& exitCode) {
     command->add_option("--output", settings->output,
                         "write the printed data to this file as it is printed (default: show it line by line)");
     command->add_flag("--no-input", settings->noInput, "do not read commands; run until a signal");
+    command->footer(kConsoleCommands);
     command->callback([settings, &exitCode] { exitCode = run_emulate(*settings); });
 }
 

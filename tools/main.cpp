@@ -9,6 +9,8 @@
 
 namespace {
 
+// Laid out as headed lists, so that the manual page made from this text
+// (help2man) gets the same sections; the examples come last.
 const char* kPortHelp =
     "Ports:\n"
     "  tcp:192.0.2.10 / TCP:192.0.2.10   network printer by IPv4 address (no host names, no :port)\n"
@@ -16,18 +18,26 @@ const char* kPortHelp =
     "  /dev/parport0                     parallel printer\n"
     "  usbven:TEXT[;sn:SERIAL]           USB printer, vendor route, by identification text\n"
     "  usbprn:TEXT[;sn:SERIAL]           USB printer class, by identification text\n"
-    "Settings (--settings): network: n keeps Nagle on, a turns keep-alive off,\n"
-    "  9100 = status comes on the data connection, 9101 = ask port 9101 (neither: discovery decides);\n"
-    "  serial: baud,parity,data bits,stop bits,flow, e.g. 9600,n,8,1,n or 38400,e,7,2,h.\n"
-    "Time limit (--timeout): milliseconds for the connect and each send and receive; a job\n"
-    "  confirmation waits at most 10 x that, at least 1 s.\n"
+    "Settings (--settings):\n"
+    "  network                           n keeps Nagle on, a turns keep-alive off,\n"
+    "                                    9100 = status comes on the data connection,\n"
+    "                                    9101 = ask port 9101 (neither: discovery decides)\n"
+    "  serial                            baud,parity,data bits,stop bits,flow,\n"
+    "                                    e.g. 9600,n,8,1,n or 38400,e,7,2,h\n"
+    "  parallel, USB                     none\n"
+    "Time limit (--timeout):\n"
+    "  milliseconds for the connect and each send and receive; a job confirmation waits\n"
+    "  at most 10 x that, at least 1 s.\n";
+
+const char* kExamples =
     "Examples:\n"
-    "  quenvar status tcp:192.0.2.10 --json\n"
-    "  quenvar print tcp:192.0.2.10 receipt.bin\n"
-    "  quenvar print /dev/ttyUSB0 receipt.bin --settings 9600,n,8,1,h\n"
-    "  quenvar read \"usbprn:RECEIPT 80;sn:0042\" --max 64\n"
-    "  quenvar emulate --address 127.0.0.5   (then: quenvar status tcp:127.0.0.5)\n"
-    "  quenvar demo\n";
+    "  $ quenvar status tcp:192.0.2.10 --json\n"
+    "  $ quenvar print tcp:192.0.2.10 receipt.bin\n"
+    "  $ quenvar print /dev/ttyUSB0 receipt.bin --settings 9600,n,8,1,h\n"
+    "  $ quenvar read \"usbprn:RECEIPT 80;sn:0042\" --max 64\n"
+    "  $ quenvar emulate --address 127.0.0.5\n"
+    "  $ quenvar status tcp:127.0.0.5\n"
+    "  $ quenvar demo\n";
 
 }  // namespace
 
@@ -35,8 +45,11 @@ int main(int argc, char** argv) {
     // Output to a closed pipe must end in an error, not in a killed process.
     std::signal(SIGPIPE, SIG_IGN);
 
-    CLI::App app{"quenvar: talk to receipt printers, or be one"};
-    app.footer(std::string(kPortHelp) + tools::exitCodeHelp());
+    // The name is fixed, so that help and errors read the same however the
+    // command was started.
+    CLI::App app{"quenvar: talk to receipt printers, or be one", "quenvar"};
+    app.footer(std::string(kPortHelp) + tools::exitCodeHelp() + kExamples);
+    app.set_version_flag("--version", "quenvar " QUENVAR_VERSION);
     app.require_subcommand(1);
     int exitCode = tools::kExitSuccess;
     tools::addStatusCommand(app, exitCode);
