@@ -28,8 +28,19 @@ test-sanitize: deps
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
+# The USB part runs the command with a virtual USB printer preloaded into it
+# (there is no USB host here); it needs a build with tests, where that lives.
+USB_DEMO_PRELOAD = $(abspath $(BUILD))/tests/support/libquenvar_preload_printer.so
+
 demo: build
 	$(BUILD)/tools/quenvar demo
+	@if [ -e $(USB_DEMO_PRELOAD) ]; then for route in usbven usbprn; do \
+	  echo; echo "USB ($$route), a virtual printer preloaded into the command:"; \
+	  QUENVAR_TEST_PRINTER=$$route:serial=DEMO0001,speed=2000 LD_PRELOAD=$(USB_DEMO_PRELOAD) \
+	    $(BUILD)/tools/quenvar status "$$route:;sn:DEMO0001" --timeout 200 && \
+	  printf 'QUENVAR CAFE\nEspresso   2.40\n' | QUENVAR_TEST_PRINTER=$$route:serial=DEMO0001,speed=2000 \
+	    LD_PRELOAD=$(USB_DEMO_PRELOAD) $(BUILD)/tools/quenvar print "$$route:;sn:DEMO0001" - --timeout 200 || exit 1; \
+	done; fi
 
 bench: build
 	$(BUILD)/bench/run-bench

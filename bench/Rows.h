@@ -2,6 +2,7 @@
 // main.cpp.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,10 @@ namespace bench {
 // The network port against plain sockets, each side on its own virtual printer.
 void AddNetworkRows(Suite& suite);
 
+// The serial port against the same system calls by hand, each side on a
+// virtual serial printer behind the test rig's serial line.
+void AddSerialRows(Suite& suite);
+
 // The quenvar command against a plain program, both as processes.
 void AddToolRows(Suite& suite);
 
@@ -19,6 +24,13 @@ void AddToolRows(Suite& suite);
 // `address` with plain sockets, as quenvar print --no-check does with the
 // library. Exit status 0, or 1 on any failure.
 int RunPlainSend(const std::string& address, const std::string& file);
+
+// The USB vendor route against the same USB library calls by hand, on
+// virtual printers in the emulated usbfs of the test rig (builds with tests).
+void AddUsbRows(Suite& suite);
+// A virtual printer of the vendor route with serial number `serial`, plugged
+// into this process's USB host for as long as the result is kept.
+std::shared_ptr<void> PlugUsbVendorPrinter(const std::string& serial);
 
 // The Java API's Printer against the C interface, when the build has the Java
 // bridge: its JVM runs JavaJobDriver.java.

@@ -2,7 +2,10 @@
 // port name is theirs; the first that says yes is constructed.
 #include "core/Port.h"
 #include "transports/ParPort.h"
+#include "transports/SerPort.h"
 #include "transports/TCPPort.h"
+#include "transports/USBPRNPort.h"
+#include "transports/USBPort.h"
 
 namespace {
 
@@ -24,7 +27,8 @@ constexpr Transport transport() {
 // The order matters: USB vendor route, USB printer class, network, serial,
 // parallel. A transport not built yet is simply absent from the table.
 constexpr Transport kTransports[] = {
-    transport<TCPPort>(), transport<ParPort>(), {nullptr, nullptr},  // end of table
+    transport<USBPort>(), transport<USBPRNPort>(), transport<TCPPort>(),
+    transport<SerPort>(), transport<ParPort>(),    {nullptr, nullptr},  // end of table
 };
 
 }  // namespace

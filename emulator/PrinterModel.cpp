@@ -405,6 +405,7 @@ std::size_t PrinterModel::admitBytes(std::size_t length, bool& closeNow) {
 bool PrinterModel::isCommandPrefix(const std::string& bytes) const {
     for (const std::string& command : g_completionCommands)
         if (starts_with(command, bytes)) return true;
+    // A printer taking both real-time requests and GS a must recognise each.
     if (realTime_ && bytes[0] == g_dle) {
         if (bytes.size() == 1) return true;
         if (bytes.size() == 2) return bytes[1] == 0x04;

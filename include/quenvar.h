@@ -10,16 +10,19 @@
  * failure. Counts and states come back through out-parameters. There are no
  * error codes and no error texts; the library prints nothing.
  *
- * Threads: the library creates no threads and takes no locks. One port must be
- * used by one thread at a time; different ports may be used from different
- * threads at once.
+ * Threads: the library creates no threads. One port must be used by one
+ * thread at a time; different ports may be used from different threads at
+ * once. The only lock it takes is around the search for a USB printer: the USB
+ * library keeps one list of buses and devices for the whole process, so USB
+ * ports opening or reopening their printer take turns.
  *
  * Time limits: every call blocks on the caller's thread. Each transfer is
  * bounded by the time limit given to OpenPort (timeoutMs; 0 means that sends
- * and receives wait without limit, see "A time limit of 0" below for each
- * transport). A checked-block operation that has not seen the printer's
- * answer within QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs) ends by itself as a
- * failed exchange; every wait inside it ends by that bound.
+ * and receives wait without limit on the network and look only once on a
+ * serial line, see "A time limit of 0" below for each transport). A
+ * checked-block operation that has not seen the printer's answer within
+ * QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs) ends by itself as a failed
+ * exchange; every wait inside it ends by that bound.
  *
  * This header compiles as C (C99 and later) and as C++.
  */
@@ -56,7 +59,9 @@ typedef void* QuenvarPort;
  * larger of QUENVAR_CHECKED_BLOCK_TIMEOUT_FACTOR x timeoutMs and
  * QUENVAR_CHECKED_BLOCK_MIN_BOUND_MS, counted from the start of the operation.
  * It then ends as that transport's other exchange failures end (on the
- * network: result 1 with the status record's offline flag set to 1).
+ * network, on a serial line and on the USB printer class: result 1 with the
+ * status record's offline flag set to 1; on the USB vendor route, as when the
+ * printer stops being online: result 1 with the record zeroed and offline 1).
  */
 #define QUENVAR_CHECKED_BLOCK_TIMEOUT_FACTOR 10u
 #define QUENVAR_CHECKED_BLOCK_MIN_BOUND_MS 1000u
@@ -89,11 +94,41 @@ typedef void* QuenvarPort;
  *                   of the operation.
  *   ClosePort       waits up to 1 s for the printer to close its side.
  *
- * Parallel ("/dev/parport"): timeoutMs is handed once, when the port opens, to
- * the parallel port driver as its time limit for port operations, as whole
- * seconds and the microseconds that remain. The driver refuses a zero limit:
- * with 0 none is handed over and the driver keeps its own. Whatever timeoutMs:
- *   ReadPort        looks every 10 ms for up to 1000 ms.
+ * Serial ("/dev/tty..."):
+ *   ReadPort        one immediate look: the bytes already received, or
+ *                   result 0 when none are there.
+ *   WritePort       as with any limit: returns once the line has sent the
+ *                   bytes; a full output queue fails at once instead of
+ *                   waiting up to timeoutMs for room.
+ *   GetParsedStatus each reply is looked for once, right after its request,
+ *                   before a printer on a real line can have answered: the
+ *                   clearing block is sent and the result is 0.
+ *   Checked blocks  the status and every reply are looked for once: a block
+ *                   ends with offline 1 unless the replies are there already;
+ *                   a printer that keeps answering something else is polled
+ *                   for at most QUENVAR_CHECKED_BLOCK_BOUND_MS(0), 1 s.
+ *   GetOnlineStatus, ResetDevice
+ *                   do not wait for the printer.
+ *
+ * USB ("usbven:", "usbprn:"):
+ *   WritePort, GetOnlineStatus, ResetDevice
+ *                   the transfer waits without limit, as the USB library
+ *                   takes 0.
+ *   ReadPort        vendor route: fails at once when the printer has nothing
+ *                   waiting; printer class: the one bulk read waits without
+ *                   limit.
+ *   GetParsedStatus and checked blocks
+ *                   every transfer and wait inside them ends within
+ *                   QUENVAR_CHECKED_BLOCK_BOUND_MS(0), 1 s, from the start of
+ *                   the operation (a search for the printer makes requests of
+ *                   200 ms each; the acknowledge of a job answer that came in
+ *                   time gets 1 s of its own).
+ *
+ * Parallel ("/dev/parport"): the parallel port driver refuses a zero time
+ * limit, so with 0 none is handed over and the driver keeps its own (any other
+ * timeoutMs is handed to it once, when the port opens, as whole seconds and
+ * the microseconds that remain). The operations do not depend on it:
+ *   ReadPort        looks every 10 ms for up to 1000 ms, whatever timeoutMs.
  *   WritePort       one write on the non-blocking device, which takes what the
  *                   printer takes without waiting (possibly nothing while it
  *                   is busy).
@@ -335,8 +370,16 @@ QUENVAR_PIN(VelmarPrinterStatus_2, raw, 116);
  *              "n" keeps Nagle coalescing on, "a" turns keep-alive probing off,
  *              "9100" takes status automatically on the data connection, "9101"
  *              asks TCP port 9101 for it; with neither, a UDP discovery decides.
+ *              Serial, all five fields required: "baud,parity,data bits,stop
+ *              bits,flow" with baud 2400, 4800, 9600, 19200, 38400, 57600 or
+ *              115200, parity n, e or o, data bits 7 or 8, stop bits 1 or 2,
+ *              flow n (none) or h (writes wait for the printer's DSR; the
+ *              driver does no flow control either way), e.g. "9600,n,8,1,n".
+ *              Lower-case letters; what follows the part of a field read is
+ *              ignored ("9600,none,8,1,hardware" is 9600,n,8,1,h).
  * timeoutMs    in: time limit in milliseconds for the connect and for each
- *              send and receive (0: sends and receives wait without limit).
+ *              send and receive (network, 0: without limit) or for each wait
+ *              for the printer's bytes (serial, 0: one immediate look).
  *
  * Returns the port handle, or NULL when no transport takes the name, when
  * either string is NULL, or when the printer cannot be opened. Blocks at most
@@ -359,7 +402,11 @@ QUENVAR_API int ClosePort(void* port);
  *       printer mixes into the stream are taken out).
  * read  out: the number of bytes stored in buf.
  * Returns 1 on success (possibly with *read 0), 0 on failure. Waits up to
- * timeoutMs for the printer's first bytes (parallel: up to 1000 ms).
+ * timeoutMs for the printer's first bytes. Serial: looks every 20 ms, up to
+ * timeoutMs / 20 times, and once bytes are there, until a look finds no more
+ * (or size bytes); result 0 with *read 0 when none came. On USB a read that
+ * gets nothing within timeoutMs fails, and the port opens the printer anew on
+ * its next call. Parallel: looks every 10 ms for up to 1000 ms.
  */
 QUENVAR_API int ReadPort(void* port, unsigned char* buf, unsigned int size, unsigned int* read);
 
@@ -370,13 +417,20 @@ QUENVAR_API int ReadPort(void* port, unsigned char* buf, unsigned int size, unsi
  * written  out: how many of them the printer's port took. One call makes one
  *          transfer and may take fewer than size bytes (serial: at most 40,
  *          USB: at most 64): loop on *written until all are sent.
- * Returns 1 on success, 0 on failure. Waits up to timeoutMs.
+ * Returns 1 on success, 0 on failure. Waits up to timeoutMs. Serial: returns
+ * once the line has sent the bytes (tcdrain); with flow h and the printer's
+ * DSR down, result 1 with *written 0 and nothing sent (try again later); when
+ * the drain fails, result 0 with *written the bytes already handed to the
+ * device, which must not be sent again. On USB a transfer the printer did not
+ * take within timeoutMs returns 1 with *written 0; the port stays open.
  */
 QUENVAR_API int WritePort(void* port, const unsigned char* buf, unsigned int size, unsigned int* written);
 
 /*
  * GetOnlineStatus - online: out, 1 when the printer is online, 0 when not.
- * Returns 1 on success; on 0, *online is left as it was.
+ * Returns 1 on success; on 0, *online is left as it was (USB: set to 0 when
+ * the printer did not answer the request). Serial: the printer's DSR line
+ * (result 0 on a device without modem lines, such as a pseudo-terminal).
  */
 QUENVAR_API int GetOnlineStatus(void* port, unsigned int* online);
 
@@ -438,8 +492,9 @@ QUENVAR_API int EndCheckedBlock(void* port, void* status);
 /*
  * ResetDevice - reset the printer or its connection, as the transport allows.
  * Returns 1 on success, 0 on failure (the network transport has no reset and
- * always returns 0; the parallel port holds the printer's INIT line active for
- * 1 ms).
+ * always returns 0; a serial port drops DTR, which the printer sees as its
+ * DSR input, for 10 ms; the parallel port holds the printer's INIT line
+ * active for 1 ms).
  */
 QUENVAR_API int ResetDevice(void* port);
 

@@ -1,6 +1,6 @@
-// quenvar emulate: runs the virtual network printer in the foreground, shows or
-// saves what it prints as it prints it, and lets a person change its state
-// from the terminal.
+// quenvar emulate: runs the virtual printer in the foreground, on the network
+// or on a serial line, shows or saves what it prints as it prints it, and lets
+// a person change its state from the terminal.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -17,8 +17,10 @@
 #include <string>
 
 #include "Commands.h"
+#include "ExitCodes.h"
 #include "PrintedOutput.h"
 #include "emulator/NetworkPrinter.h"
+#include "emulator/SerialPrinter.h"
 
 namespace tools {
 
@@ -31,6 +33,45 @@ struct EmulateSettings {
     unsigned printSpeed = 0;
     std::string output;
     bool noInput = false;
+    std::string serial;  // a name to link to the serial printer's line; empty: network
+};
+
+// A name in /dev for the serial printer's pseudo-terminal, as a symbolic link:
+// the serial port opens only names that begin with /dev/tty.
+class DeviceLink {
+public:
+    // Links `path` to `target`; `*why` says what went wrong when it could not.
+    DeviceLink(std::string path, std::string target, std::string* why)
+        : path_(std::move(path)), target_(std::move(target)) {
+        struct stat info {};
+        // A link left by a run that was killed points nowhere: it may go.
+        if (::lstat(path_.c_str(), &info) == 0 && S_ISLNK(info.st_mode) && ::stat(path_.c_str(), &info) != 0)
+            ::unlink(path_.c_str());
+        if (::symlink(target_.c_str(), path_.c_str()) == 0) {
+            made_ = true;
+            return;
+        }
+        const int error = errno;
+        *why = "cannot create " + path_ + ": " + std::strerror(error);
+        if (error == EEXIST)
+            *why = path_ + " exists already; give a name that is not in use";
+        else if ((error == EACCES || error == EPERM || error == EROFS) && ::geteuid() != 0)
+            *why += " (names in /dev need root: run quenvar emulate --serial as root)";
+    }
+    // Removes the link, if it still leads to the printer's line.
+    ~DeviceLink() {
+        char target[4096];
+        const ssize_t length = made_ ? ::readlink(path_.c_str(), target, sizeof target - 1) : -1;
+        if (length > 0 && std::string(target, static_cast<std::size_t>(length)) == target_) ::unlink(path_.c_str());
+    }
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+    bool made() const { return made_; }
+
+private:
+    std::string path_;
+    std::string target_;
+    bool made_ = false;
 };
 
 // Models whose status the library fetches from port 9101 instead of the data connection.
@@ -74,9 +115,8 @@ const char* kConsoleCommands =
 
 void print_help(std::ostream& out) { out << kConsoleCommands; }
 
-void print_state(emulator::NetworkPrinter& printer, std::ostream& out) {
+void print_state(emulator::PrinterModel& m, std::ostream& out) {
     using emulator::Condition;
-    emulator::PrinterModel& m = printer.model();
     std::string paper = m.get(Condition::PaperEmpty)                                                   ? "out"
                         : (m.get(Condition::PaperNearEndInner) || m.get(Condition::PaperNearEndOuter)) ? "near end"
                                                                                                        : "ok";
@@ -91,11 +131,10 @@ void print_state(emulator::NetworkPrinter& printer, std::ostream& out) {
 
 // Applies one command line, saying what it did on `out` and what was wrong on
 // `errors`; false when the person asked to quit.
-bool run_command(const std::string& line, emulator::NetworkPrinter& printer, std::ostream& out, std::ostream& errors) {
+bool run_command(const std::string& line, emulator::PrinterModel& m, std::ostream& out, std::ostream& errors) {
     std::istringstream words(line);
     std::string command, argument;
     words >> command >> argument;
-    emulator::PrinterModel& m = printer.model();
     auto value = [&](unsigned fallback) -> uint8_t {
         return static_cast<uint8_t>(argument.empty() ? fallback : std::stoul(argument, nullptr, 0));
     };
@@ -140,7 +179,7 @@ bool run_command(const std::string& line, emulator::NetworkPrinter& printer, std
         errors << "not a number: " << argument << std::endl;
         return true;
     }
-    print_state(printer, out);
+    print_state(m, out);
     return true;
 }
 
@@ -161,6 +200,9 @@ int run_emulate(const EmulateSettings& settings) {
                   << " the library expects status on 9100 unless its settings say 9101" << std::endl;
     options.automaticStatus = statusPort == 9100;
     options.printSpeedBps = settings.printSpeed;
+    const bool serial = !settings.serial.empty();
+    if (serial && settings.serial.rfind("/dev/tty", 0) != 0)
+        std::cerr << "note: the library opens serial printers only by names that begin with /dev/tty" << std::endl;
 
     std::FILE* file = nullptr;
     if (!settings.output.empty()) {
@@ -191,31 +233,62 @@ int run_emulate(const EmulateSettings& settings) {
     PrintedOutput printed(file, std::cout, consoleLock);
     int exitCode = 0;
     {
-        emulator::NetworkPrinter printer(options);
+        // The printer on the chosen wire; the console needs only its model.
+        std::unique_ptr<emulator::NetworkPrinter> network;
+        std::unique_ptr<emulator::SerialPrinter> line;
+        if (serial)
+            line = std::make_unique<emulator::SerialPrinter>(emulator::SerialPrinter::Options{settings.printSpeed});
+        else
+            network = std::make_unique<emulator::NetworkPrinter>(options);
+        emulator::StreamFrontEnd& printer =
+            serial ? static_cast<emulator::StreamFrontEnd&>(*line) : static_cast<emulator::StreamFrontEnd&>(*network);
         // Printed data streams out as it is printed; the printer keeps none of it.
         printer.model().setPrintedSink(
             [&printed](const char* data, std::size_t length) { printed.take(data, length); });
         printer.setErrorHandler(
             [&](const std::string& message) { say("quenvar emulate: " + message + "\n", std::cerr); });
+        std::unique_ptr<DeviceLink> link;
         try {
-            printer.start();
+            if (serial)
+                line->start();
+            else
+                network->start();
         } catch (const std::exception& error) {
             std::cerr << "quenvar emulate: " << error.what() << std::endl;
             if (signalFd >= 0) close(signalFd);
             if (file) std::fclose(file);
             return 1;
         }
+        if (serial) {
+            std::string why;
+            link = std::make_unique<DeviceLink>(settings.serial, line->devicePath(), &why);
+            if (!link->made()) {
+                std::cerr << "quenvar emulate: " << why << std::endl;
+                line->stop();
+                if (signalFd >= 0) close(signalFd);
+                if (file) std::fclose(file);
+                return kExitUsage;
+            }
+        }
         {
+            const std::string speed =
+                settings.printSpeed ? std::to_string(settings.printSpeed) + " bytes/s" : "instant";
             std::ostringstream banner;
-            banner << "listening on " << printer.address() << "\n"
-                   << "model " << options.modelName << ", status "
-                   << (options.automaticStatus ? "automatic on 9100" : "on request from 9101") << ", print speed "
-                   << (options.printSpeedBps ? std::to_string(options.printSpeedBps) + " bytes/s" : "instant")
-                   << (settings.noInput ? "" : "; type help for commands") << "\n";
+            if (serial)
+                banner << "listening on " << settings.serial << "\n"
+                       << "serial line " << line->devicePath()
+                       << " (any line settings; flow n: a pseudo-terminal carries no DSR), print speed " << speed;
+            else
+                banner << "listening on " << network->address() << "\n"
+                       << "model " << options.modelName << ", status "
+                       << (options.automaticStatus ? "automatic on 9100" : "on request from 9101") << ", print speed "
+                       << speed;
+            banner << (settings.noInput ? "" : "; type help for commands") << "\n";
             say(banner.str());
         }
 
-        unsigned connections = 0;
+        // The serial printer's line is up from the start: only new hosts are news.
+        unsigned connections = printer.model().connectionCount();
         std::string input;
         bool reading = !settings.noInput && !input_is_null_device();
         bool running = true;
@@ -233,7 +306,7 @@ int run_emulate(const EmulateSettings& settings) {
                     std::size_t end;
                     while (running && (end = input.find('\n')) != std::string::npos) {
                         std::ostringstream out, errors;
-                        running = run_command(input.substr(0, end), printer, out, errors);
+                        running = run_command(input.substr(0, end), printer.model(), out, errors);
                         say(out.str());
                         say(errors.str(), std::cerr);
                         input.erase(0, end + 1);
@@ -260,7 +333,11 @@ int run_emulate(const EmulateSettings& settings) {
             }
         }
 
-        printer.stop();
+        if (serial)
+            line->stop();
+        else
+            network->stop();
+        link.reset();
         printed.tick(true);
         say("stopped after printing " + std::to_string(printer.model().printedSize()) + " bytes\n");
     }
@@ -278,17 +355,25 @@ void addEmulateCommand(CLI::App& app, int& exitCode) {
     auto settings = std::make_shared<EmulateSettings>();
     CLI::App* command =
         app.add_subcommand("emulate",
-                           "Run a virtual network printer in the foreground until Ctrl-C, SIGTERM or end of input\n"
-                           "(input from /dev/null is not read). Prints 'listening on ADDRESS' once ready.");
-    command->add_option("--address", settings->address,
-                        "IPv4 address to listen on (ports 9100, 9101, UDP 22222); default: a free 127.x.y.z");
-    command->add_option("--model", settings->model,
-                        "model name in the discovery reply (NXCB-KW11/12 and QRX450NET make the library use 9101)");
+                           "Run a virtual printer, on the network or on a serial line, in the foreground until\n"
+                           "Ctrl-C, SIGTERM or end of input (input from /dev/null is not read). Prints\n"
+                           "'listening on ADDRESS' (or the serial name) once ready.");
+    CLI::Option* address =
+        command->add_option("--address", settings->address,
+                            "IPv4 address to listen on (ports 9100, 9101, UDP 22222); default: a free 127.x.y.z");
+    CLI::Option* model =
+        command->add_option("--model", settings->model,
+                            "model name in the discovery reply (NXCB-KW11/12 and QRX450NET make the library use 9101)");
+    CLI::Option* statusPort = command
+                                  ->add_option("--status-port", settings->statusPort,
+                                               "9100: automatic status on the data connection; 9101: status only "
+                                               "on request (default model then QRX450NET)")
+                                  ->check(CLI::IsMember({9100u, 9101u}));
     command
-        ->add_option("--status-port", settings->statusPort,
-                     "9100: automatic status on the data connection; 9101: status only on request "
-                     "(default model then QRX450NET)")
-        ->check(CLI::IsMember({9100u, 9101u}));
+        ->add_option("--serial", settings->serial,
+                     "be a serial printer instead: a pseudo-terminal under this name, e.g. /dev/ttyQV0 (a link in "
+                     "/dev needs root; removed when the printer stops). Open it with flow n, e.g. 9600,n,8,1,n")
+        ->excludes(address, model, statusPort);
     command->add_option("--print-speed", settings->printSpeed, "bytes printed per second (default: instant)");
     command->add_option("--output", settings->output,
                         "write the printed data to this file as it is printed (default: show it line by line)");

@@ -24,10 +24,11 @@ const char* kPortHelp =
     "                                    9101 = ask port 9101 (neither: discovery decides)\n"
     "  serial                            baud,parity,data bits,stop bits,flow,\n"
     "                                    e.g. 9600,n,8,1,n or 38400,e,7,2,h\n"
+    "                                    (flow h: writes wait for the printer's DSR)\n"
     "  parallel, USB                     none\n"
     "Time limit (--timeout):\n"
-    "  milliseconds for the connect and each send and receive; a job confirmation waits\n"
-    "  at most 10 x that, at least 1 s.\n";
+    "  milliseconds for the connect and each send and receive (serial: for each wait for\n"
+    "  the printer's bytes); a job confirmation waits at most 10 x that, at least 1 s.\n";
 
 const char* kExamples =
     "Examples:\n"
@@ -37,6 +38,8 @@ const char* kExamples =
     "  $ quenvar read \"usbprn:RECEIPT 80;sn:0042\" --max 64\n"
     "  $ quenvar emulate --address 127.0.0.5\n"
     "  $ quenvar status tcp:127.0.0.5\n"
+    "  $ sudo quenvar emulate --serial /dev/ttyQV0\n"
+    "  $ quenvar status /dev/ttyQV0 --settings 9600,n,8,1,n\n"
     "  $ quenvar demo\n";
 
 }  // namespace

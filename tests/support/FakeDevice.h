@@ -1,7 +1,9 @@
 // Device nodes this machine lacks (serial modem lines, parallel ports, a USB
 // host), emulated underneath the unchanged library inside the test process.
 // The interposer (Interposer.c) catches the libc calls open, openat, ioctl,
-// read, write and close; a call on a path or descriptor that belongs to a
+// read, write and close, and tcdrain and tcsetattr, which a device sees as the
+// ioctl requests the kernel gets (TCSBRK 1; TCSETS/TCSETSW/TCSETSF with libc's
+// struct termios); a call on a path or descriptor that belongs to a
 // registered FakeDevice goes to that device, every other call goes to libc
 // untouched. Link the target quenvar_test_support into a test to use it.
 // It also makes a network printer's data connection take a few bytes a call

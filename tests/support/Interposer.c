@@ -11,8 +11,10 @@
 #include <netinet/in.h>
 #include <stdarg.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/types.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "tests/support/InterposerDispatch.h"
@@ -34,6 +36,8 @@ typedef int (*ioctl_type)(int, unsigned long, ...);
 typedef ssize_t (*read_type)(int, void*, size_t);
 typedef ssize_t (*write_type)(int, const void*, size_t);
 typedef int (*close_type)(int);
+typedef int (*tcdrain_type)(int);
+typedef int (*tcsetattr_type)(int, int, const struct termios*);
 typedef ssize_t (*send_type)(int, const void*, size_t, int);
 
 REAL(open, open_type)
@@ -44,6 +48,8 @@ REAL(ioctl, ioctl_type)
 REAL(read, read_type)
 REAL(write, write_type)
 REAL(close, close_type)
+REAL(tcdrain, tcdrain_type)
+REAL(tcsetattr, tcsetattr_type)
 REAL(send, send_type)
 
 static mode_t mode_argument(int flags, va_list arguments) {
@@ -116,6 +122,24 @@ ssize_t write(int fd, const void* buffer, size_t size) {
     int handled = 0;
     const ssize_t result = testsupport_write(fd, buffer, size, &handled);
     return handled ? result : real_write()(fd, buffer, size);
+}
+
+/* libc drives a terminal with ioctls of its own, which never pass through the
+   one above: a device sees these calls as the requests the kernel gets. */
+
+/* TCSBRK with argument 1. */
+int tcdrain(int fd) {
+    int handled = 0;
+    const int result = testsupport_ioctl(fd, TCSBRK, (void*)1, &handled);
+    return handled ? result : real_tcdrain()(fd);
+}
+
+/* TCSETS, TCSETSW or TCSETSF (TCSANOW, TCSADRAIN, TCSAFLUSH), with libc's
+   struct termios as the argument. */
+int tcsetattr(int fd, int when, const struct termios* attributes) {
+    int handled = 0;
+    const int result = testsupport_ioctl(fd, TCSETS + (unsigned long)when, (void*)attributes, &handled);
+    return handled ? result : real_tcsetattr()(fd, when, attributes);
 }
 
 int close(int fd) {

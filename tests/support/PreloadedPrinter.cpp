@@ -27,6 +27,8 @@ using PreloadStart = std::shared_ptr<void> (*)(const std::string& options);
 // reported as unknown. A new kind adds its declaration here, e.g.
 //   std::shared_ptr<void> StartParallelPrinter(const std::string& options) __attribute__((weak));
 // and a line to the table below.
+std::shared_ptr<void> StartUsbVendorPrinter(const std::string& options) __attribute__((weak));
+std::shared_ptr<void> StartUsbClassPrinter(const std::string& options) __attribute__((weak));
 std::shared_ptr<void> StartParallelPrinter(const std::string& options) __attribute__((weak));
 
 }  // namespace testsupport
@@ -41,6 +43,8 @@ struct PreloadKind {
 // Kinds, by the name before the colon, e.g. {"parallel", &testsupport::StartParallelPrinter}.
 const PreloadKind kKinds[] = {
     {"none", nullptr},  // keeps the table non-empty; never starts anything
+    {"usbven", &testsupport::StartUsbVendorPrinter},
+    {"usbprn", &testsupport::StartUsbClassPrinter},
     {"parallel", &testsupport::StartParallelPrinter},
 };
 

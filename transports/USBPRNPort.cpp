@@ -1,0 +1,328 @@
+// The USB printer port through the printer class. See USBPRNPort.h.
+#include "transports/USBPRNPort.h"
+
+#include <cstring>
+
+#include "core/CompletionCommands.h"
+#include "core/RealTimeStatus.h"
+#include "core/StatusDecoders.h"
+
+namespace {
+
+namespace usb = quenvar::usb;
+
+constexpr uint16_t kProducts[] = {0x0001, 0x0003, 0x0005, 0x0009, 0x000B};
+
+// The printer-class interface this port takes: printer, printers, bidirectional.
+constexpr int kPrinterClass = 7, kPrinterSubClass = 1, kBidirectional = 2;
+
+// Printer-class requests (device to host, class, interface).
+constexpr int kClassIn = 0xA1;
+constexpr int kGetDeviceId = 0;
+constexpr int kGetPortStatus = 1;
+// Sent with the device-to-host request type, as these printers expect it.
+constexpr int kSoftReset = 2;
+
+constexpr unsigned int kWriteMax = 64;       // one writePort call sends at most this much
+constexpr int kBulkTimedOut = -110;          // a bulk write the printer did not take in time
+constexpr unsigned int kDiscardBytes = 100;  // the read before each status read, thrown away
+constexpr unsigned int kStatusBytes = 63;    // the status read into the record's raw
+constexpr unsigned int kPauseMs = 100;       // between the steps of a status or job exchange
+
+// Port status byte: bit 3 no error, bit 4 selected, bit 5 paper empty.
+constexpr unsigned char kNoError = 0x08, kSelected = 0x10, kPaperEmpty = 0x20;
+
+// The endpoint of alternate setting `altIndex` of interface `interfaceIndex`
+// of configuration `configIndex` whose direction bit is `direction` and whose
+// transfer type is `transferType`: the first in descriptor order. Its address,
+// or -1 when there is none.
+int find_ep(struct usb_device* dev, int configIndex, int interfaceIndex, int altIndex, int direction,
+            int transferType) {
+    if (dev->config == nullptr) return -1;
+    const usb_interface_descriptor& alt = dev->config[configIndex].interface[interfaceIndex].altsetting[altIndex];
+    for (int i = 0; i < alt.bNumEndpoints; ++i) {
+        const usb_endpoint_descriptor& endpoint = alt.endpoint[i];
+        if ((endpoint.bEndpointAddress & 0x80) == direction && (endpoint.bmAttributes & 0x03) == transferType)
+            return endpoint.bEndpointAddress;
+    }
+    return -1;
+}
+
+// The first alternate setting, over all configurations and interfaces, of a
+// bidirectional printer-class interface (7/1/2), whatever its endpoints: its
+// three indexes and 0, or -1 when there is none.
+int find_first_altsetting(struct usb_device* dev, int* configIndex, int* interfaceIndex, int* altIndex) {
+    if (dev->config == nullptr) return -1;
+    for (int c = 0; c < dev->descriptor.bNumConfigurations; ++c) {
+        const usb_config_descriptor& config = dev->config[c];
+        for (int i = 0; i < config.bNumInterfaces; ++i) {
+            const usb_interface& interface = config.interface[i];
+            for (int a = 0; a < interface.num_altsetting; ++a) {
+                const usb_interface_descriptor& alt = interface.altsetting[a];
+                if (alt.bInterfaceClass != kPrinterClass || alt.bInterfaceSubClass != kPrinterSubClass ||
+                    alt.bInterfaceProtocol != kBidirectional)
+                    continue;
+                *configIndex = c;
+                *interfaceIndex = i;
+                *altIndex = a;
+                return 0;
+            }
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Name, construction, opening
+
+int USBPRNPort::matchPortName(const char* portName) { return usb::MatchPrefix(portName, "usbprn:", "USBPRN:"); }
+
+USBPRNPort::USBPRNPort(const char* portName, const char* portSettings, unsigned int timeoutMs)
+    : portName(),
+      portSettings(),
+      timeoutMs(timeoutMs),
+      bus(nullptr),
+      device(nullptr),
+      handle(nullptr),
+      configuration(0),
+      interfaceNumber(0),
+      altSetting(0),
+      bulkInEndpoint(-1),
+      bulkOutEndpoint(-1),
+      savedStatus() {
+    if (!usb::CopyPortText(this->portName, portName) || !usb::CopyPortText(this->portSettings, portSettings)) throw 0u;
+    if (openPort() == 0) throw 0u;
+}
+
+USBPRNPort::~USBPRNPort() { dropHandle(); }
+
+void USBPRNPort::dropHandle() { usb::DropHandle(handle, interfaceNumber); }
+
+int USBPRNPort::openPort() {
+    if (handle != nullptr) return 1;
+    const usb::PortNameParts name = usb::SplitPortName(portName);
+    return usb::SearchDevices([&](struct usb_bus* candidateBus, struct usb_device* candidate) {
+        return tryDevice(candidateBus, candidate, name);
+    })
+               ? 1
+               : 0;
+}
+
+bool USBPRNPort::tryDevice(struct usb_bus* candidateBus, struct usb_device* candidate, const usb::PortNameParts& name) {
+    if (!usb::IsVelmarProduct(candidate, kProducts, sizeof kProducts / sizeof kProducts[0])) return false;
+    int c = 0, i = 0, a = 0;
+    if (find_first_altsetting(candidate, &c, &i, &a) != 0) return false;
+    const int in = find_ep(candidate, c, i, a, usb::DirectionIn, usb::BulkTransfer);
+    const int out = find_ep(candidate, c, i, a, usb::DirectionOut, usb::BulkTransfer);
+    if (in == -1 || out == -1) return false;
+    usb_dev_handle* opened = usb_open(candidate);
+    if (opened == nullptr) return false;
+    const usb_interface_descriptor& alt = candidate->config[c].interface[i].altsetting[a];
+    // Take the interface from the kernel's printer driver; a printer without
+    // one attached says so, which does not matter.
+    usb_detach_kernel_driver_np(opened, alt.bInterfaceNumber);
+    if (usb_set_configuration(opened, candidate->config[c].bConfigurationValue) < 0 ||
+        usb_claim_interface(opened, alt.bInterfaceNumber) < 0) {
+        usb_close(opened);
+        return false;
+    }
+    if (usb_set_altinterface(opened, alt.bAlternateSetting) < 0 ||
+        !usb::IdentificationNames(opened, kClassIn, kGetDeviceId, i, name.vendorText) ||
+        (name.hasSerial && !usb::SerialNumberMatches(opened, candidate, name.serialText))) {
+        usb::DropHandle(opened, i);
+        return false;
+    }
+    bus = candidateBus;
+    device = candidate;
+    handle = opened;
+    configuration = c;
+    interfaceNumber = i;
+    altSetting = a;
+    bulkInEndpoint = in;
+    bulkOutEndpoint = out;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Reading and writing
+
+int USBPRNPort::readPort(unsigned char* buf, unsigned int size, unsigned int* read) {
+    return readPortWithin(buf, size, read, quenvar::Deadline::never());
+}
+
+int USBPRNPort::readPortWithin(unsigned char* buf, unsigned int size, unsigned int* read,
+                               const quenvar::Deadline& limit) {
+    if (openPort() == 0) return 0;
+    const int transferMs = usb::TransferLimitMs(timeoutMs, limit);
+    if (transferMs < 0) {
+        *read = 0;  // no time left to wait for anything
+        return 0;
+    }
+    const int got = usb_bulk_read(handle, bulkInEndpoint, reinterpret_cast<char*>(buf), usb::UsbInt(size), transferMs);
+    if (got < 0) {
+        dropHandle();
+        *read = 0;
+        return 0;
+    }
+    *read = static_cast<unsigned int>(got);
+    return 1;
+}
+
+int USBPRNPort::writePort(const unsigned char* buf, unsigned int size, unsigned int* written) {
+    return writePortWithin(buf, size, written, quenvar::Deadline::never());
+}
+
+int USBPRNPort::writePortWithin(const unsigned char* buf, unsigned int size, unsigned int* written,
+                                const quenvar::Deadline& limit) {
+    if (openPort() == 0) return 0;
+    const unsigned int length = size < kWriteMax ? size : kWriteMax;
+    const int transferMs = usb::TransferLimitMs(timeoutMs, limit);
+    const int sent = transferMs < 0 ? kBulkTimedOut
+                                    : usb_bulk_write(handle, bulkOutEndpoint, reinterpret_cast<const char*>(buf),
+                                                     static_cast<int>(length), transferMs);
+    if (sent == kBulkTimedOut) {
+        *written = 0;
+        return 1;
+    }
+    if (sent < 0) {
+        dropHandle();
+        *written = 0;
+        return 0;
+    }
+    *written = static_cast<unsigned int>(sent);
+    return 1;
+}
+
+int USBPRNPort::writeAll(const unsigned char* bytes, unsigned int length, const quenvar::Deadline& limit) {
+    unsigned int written = 0;
+    return writePortWithin(bytes, length, &written, limit) == 1 && written == length ? 1 : 0;
+}
+
+int USBPRNPort::acknowledge() {
+    // The printer answered in time: the acknowledge gets a limit of its own.
+    return writeAll(quenvar::JobAcknowledgeCommand, quenvar::CompletionCommandLength,
+                    quenvar::Deadline::checkedBlock(timeoutMs));
+}
+
+// ---------------------------------------------------------------------------
+// Status
+
+int USBPRNPort::getOnlineStatus(unsigned int* online) {
+    if (openPort() == 0) return 0;
+    unsigned char portStatus = 0;
+    if (usb_control_msg(handle, kClassIn, kGetPortStatus, 0, interfaceNumber, reinterpret_cast<char*>(&portStatus), 1,
+                        usb::UsbInt(timeoutMs)) < 0) {
+        dropHandle();
+        *online = 0;
+        return 0;
+    }
+    *online = (portStatus & kNoError) != 0 && (portStatus & kSelected) != 0 && (portStatus & kPaperEmpty) == 0 ? 1 : 0;
+    return 1;
+}
+
+int USBPRNPort::statusRead(VelmarPrinterStatus_2* status, const quenvar::Deadline& limit) {
+    // The printer repeats its latest reply until the next command: the first
+    // read takes whatever came before, the second the reply itself.
+    unsigned char scratch[kDiscardBytes];
+    unsigned int discarded = 0;
+    (void)readPortWithin(scratch, sizeof scratch, &discarded, limit);
+    status->rawLength = 0;
+    return readPortWithin(status->raw, kStatusBytes, &status->rawLength, limit);
+}
+
+int USBPRNPort::getParsedStatus(VelmarPrinterStatus_2* status) {
+    return getParsedStatusWithin(status, quenvar::Deadline::checkedBlock(timeoutMs));
+}
+
+int USBPRNPort::getParsedStatusWithin(VelmarPrinterStatus_2* status, const quenvar::Deadline& limit) {
+    std::memset(status, 0, sizeof *status);
+    (void)statusRead(status, limit);
+    // An automatic status block that waits says it all.
+    if (checkEscposAsbStatus(status, status->raw, status->rawLength) == 1) return 1;
+    if (writeAll(quenvar::StatusPreambleCommand, quenvar::CompletionCommandLength, limit) == 0) return 0;
+    for (unsigned char n : quenvar::RealTimeStatusSequence) {
+        const quenvar::RealTimeRequest request = quenvar::MakeRealTimeRequest(n);
+        if (writeAll(request.bytes, quenvar::RealTimeRequestLength, limit) == 0) return 0;
+        limit.pause(kPauseMs);
+        if (statusRead(status, limit) == 0 || status->rawLength == 0) return 0;
+        if (status->rawLength != 1) return checkEscposAsbStatus(status, status->raw, status->rawLength);
+        switch (quenvar::ApplyRealTimeStatusByte(n, status->raw[0], status)) {
+        case quenvar::RealTimeStep::BadByte:
+            return 0;
+        case quenvar::RealTimeStep::Online:
+        case quenvar::RealTimeStep::Done:
+            return 1;
+        case quenvar::RealTimeStep::Next:
+            break;
+        }
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Checked blocks: the completion commands confirm the job
+
+int USBPRNPort::beginCheckedBlock(VelmarPrinterStatus_2* status) {
+    const quenvar::Deadline deadline = quenvar::Deadline::checkedBlock(timeoutMs);
+    std::memset(status, 0, sizeof *status);
+    if (getParsedStatusWithin(status, deadline) == 0) status->offline = 1;
+    if (status->offline == 1) return 1;  // nothing is sent to an offline printer
+    if (writeAll(quenvar::JobBeginCommand, quenvar::CompletionCommandLength, deadline) == 0) {
+        status->offline = 1;
+        return 1;
+    }
+    for (;;) {
+        if (writeAll(quenvar::JobBeginPollCommand, quenvar::CompletionCommandLength, deadline) == 0) break;
+        (void)statusRead(status, deadline);
+        if (quenvar::AutomaticStatusReportsOffline(status)) return 1;
+        unsigned char value = 0;
+        if (quenvar::FindJobBeginAnswer(status->raw, status->rawLength, &value)) {
+            if (value != quenvar::JobBeginAnswerSuccess) return 0;
+            if (acknowledge() == 0) status->offline = 1;
+            return 1;
+        }
+        if (deadline.expired()) break;
+        deadline.pause(kPauseMs);
+    }
+    status->offline = 1;
+    return 1;
+}
+
+int USBPRNPort::endCheckedBlock(VelmarPrinterStatus_2* status) {
+    const quenvar::Deadline deadline = quenvar::Deadline::checkedBlock(timeoutMs);
+    std::memset(status, 0, sizeof *status);
+    if (writeAll(quenvar::JobEndCommand, quenvar::CompletionCommandLength, deadline) == 0) {
+        status->offline = 1;
+        return 1;
+    }
+    for (;;) {
+        deadline.pause(kPauseMs);
+        (void)statusRead(status, deadline);
+        if (quenvar::AutomaticStatusReportsOffline(status)) return 1;
+        unsigned char value = 0;
+        if (quenvar::FindJobEndAnswer(status->raw, status->rawLength, &value)) {
+            if (value != quenvar::JobEndAnswerSuccess) return 0;
+            if (acknowledge() == 0) status->offline = 1;
+            return 1;
+        }
+        if (deadline.expired()) break;
+        deadline.pause(kPauseMs);
+        (void)getParsedStatusWithin(status, deadline);
+        if (status->offline == 1) return 1;
+        if (deadline.expired() || writeAll(quenvar::JobEndPollCommand, quenvar::CompletionCommandLength, deadline) == 0)
+            break;
+    }
+    status->offline = 1;
+    return 1;
+}
+
+int USBPRNPort::resetDevice() {
+    if (openPort() == 0) return 0;
+    if (usb_control_msg(handle, kClassIn, kSoftReset, 0, interfaceNumber, nullptr, 0, usb::UsbInt(timeoutMs)) < 0) {
+        dropHandle();
+        return 0;
+    }
+    return 1;
+}
