@@ -242,23 +242,12 @@ int USBPRNPort::getParsedStatusWithin(VelmarPrinterStatus_2* status, const quenv
     // An automatic status block that waits says it all.
     if (checkEscposAsbStatus(status, status->raw, status->rawLength) == 1) return 1;
     if (writeAll(quenvar::StatusPreambleCommand, quenvar::CompletionCommandLength, limit) == 0) return 0;
-    for (unsigned char n : quenvar::RealTimeStatusSequence) {
+    return quenvar::AskRealTimeStatus(status, [&](unsigned char n) {
         const quenvar::RealTimeRequest request = quenvar::MakeRealTimeRequest(n);
-        if (writeAll(request.bytes, quenvar::RealTimeRequestLength, limit) == 0) return 0;
+        if (writeAll(request.bytes, quenvar::RealTimeRequestLength, limit) == 0) return false;
         limit.pause(kPauseMs);
-        if (statusRead(status, limit) == 0 || status->rawLength == 0) return 0;
-        if (status->rawLength != 1) return checkEscposAsbStatus(status, status->raw, status->rawLength);
-        switch (quenvar::ApplyRealTimeStatusByte(n, status->raw[0], status)) {
-        case quenvar::RealTimeStep::BadByte:
-            return 0;
-        case quenvar::RealTimeStep::Online:
-        case quenvar::RealTimeStep::Done:
-            return 1;
-        case quenvar::RealTimeStep::Next:
-            break;
-        }
-    }
-    return 1;
+        return statusRead(status, limit) != 0;
+    });
 }
 
 // ---------------------------------------------------------------------------
