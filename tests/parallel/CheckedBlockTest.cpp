@@ -8,27 +8,6 @@
 
 using namespace partest;
 
-namespace {
-
-struct Outcome {
-    int result;
-    VelmarPrinterStatus_2 status;
-};
-
-Outcome Begin(void* port) {
-    Outcome o{};
-    o.result = BeginCheckedBlockEx(port, &o.status, 2);
-    return o;
-}
-
-Outcome End(void* port) {
-    Outcome o{};
-    o.result = EndCheckedBlockEx(port, &o.status, 2);
-    return o;
-}
-
-}  // namespace
-
 TEST(ParallelCheckedBlock, AConfirmedJob) {
     EmulatedParallelPort printer;
     OpenedPort port(printer.portName(), "", 1000);

@@ -6,25 +6,16 @@
 
 #include "quenvar.h"
 #include "tests/support/EmulatedParallelPort.h"
+#include "tests/support/PortCalls.h"
 
 namespace partest {
+using testsupport::Begin;
+using testsupport::End;
+using testsupport::MillisecondsOf;
+using testsupport::OpenedPort;
+using testsupport::Outcome;
 
 using testsupport::EmulatedParallelPort;
-
-// Closes the port when the test leaves its scope.
-class OpenedPort {
-public:
-    OpenedPort(const std::string& name, const std::string& settings, unsigned int timeoutMs)
-        : port_(OpenPort(name.c_str(), settings.c_str(), timeoutMs)) {}
-    ~OpenedPort() { ClosePort(port_); }
-    OpenedPort(const OpenedPort&) = delete;
-    OpenedPort& operator=(const OpenedPort&) = delete;
-    void* get() const { return port_; }
-    explicit operator bool() const { return port_ != nullptr; }
-
-private:
-    void* port_;
-};
 
 // What the port sends, as the printer receives it.
 inline const std::string kPreamble("\x1B\x1D\x03\x04\x00\x00", 6);
@@ -48,14 +39,6 @@ inline VelmarPrinterStatus_2 Status(void* port, int* result) {
     VelmarPrinterStatus_2 status{};
     *result = GetParsedStatusEx(port, &status, 2);
     return status;
-}
-
-// Milliseconds `action` took (for bounds with generous margins only).
-template <class Action>
-long long MillisecondsOf(Action action) {
-    const auto start = std::chrono::steady_clock::now();
-    action();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace partest
