@@ -40,6 +40,9 @@ std::shared_ptr<void> PlugUsbVendorPrinter(const std::string& serial);
 // bridge: its JVM runs JavaJobDriver.java.
 void AddJavaRows(Suite& suite);
 
+// The parallel port against the same writes by hand on the emulated device.
+void AddParallelRows(Suite& suite);
+
 // The Python package's Printer against the C interface, when the build has
 // the package: its interpreter runs PythonJobDriver.py.
 void AddPythonRows(Suite& suite);

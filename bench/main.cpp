@@ -61,6 +61,9 @@ int main(int argc, char** argv) {
     bench::Suite suite(config);
     bench::AddNetworkRows(suite);
     bench::AddSerialRows(suite);
+#if defined(QUENVAR_BENCH_PARALLEL)
+    bench::AddParallelRows(suite);
+#endif
     bench::AddToolRows(suite);
     bench::AddUsbRows(suite);
     bench::AddJavaRows(suite);

@@ -1,6 +1,7 @@
 // Port::createPort: the transports are asked, in a fixed order, whether a
 // port name is theirs; the first that says yes is constructed.
 #include "core/Port.h"
+#include "transports/ParPort.h"
 #include "transports/SerPort.h"
 #include "transports/TCPPort.h"
 #include "transports/USBPRNPort.h"
@@ -27,7 +28,7 @@ constexpr Transport transport() {
 // parallel. A transport not built yet is simply absent from the table.
 constexpr Transport kTransports[] = {
     transport<USBPort>(), transport<USBPRNPort>(), transport<TCPPort>(),
-    transport<SerPort>(), {nullptr, nullptr},  // end of table
+    transport<SerPort>(), transport<ParPort>(),    {nullptr, nullptr},  // end of table
 };
 
 }  // namespace

@@ -40,4 +40,23 @@ bool AutomaticStatusReportsOffline(VelmarPrinterStatus_2* status) {
     return status->rawLength == 4 && checkEscposAsbStatus(status, status->raw, 4) == 1 && status->offline == 1;
 }
 
+int AskRealTimeStatus(VelmarPrinterStatus_2* status, const std::function<bool(unsigned char n)>& exchange) {
+    for (const unsigned char n : RealTimeStatusSequence) {
+        if (!exchange(n) || status->rawLength == 0) return 0;
+        // Several bytes are no reply byte: the printer sent its automatic
+        // status, or something else.
+        if (status->rawLength > 1) return checkEscposAsbStatus(status, status->raw, status->rawLength);
+        switch (ApplyRealTimeStatusByte(n, status->raw[0], status)) {
+        case RealTimeStep::BadByte:
+            return 0;
+        case RealTimeStep::Online:
+        case RealTimeStep::Done:
+            return 1;
+        case RealTimeStep::Next:
+            break;
+        }
+    }
+    return 1;
+}
+
 }  // namespace quenvar

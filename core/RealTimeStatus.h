@@ -3,6 +3,8 @@
 // the four-byte automatic status those printers may send on their own.
 #pragma once
 
+#include <functional>
+
 #include "quenvar.h"
 
 namespace quenvar {
@@ -39,5 +41,16 @@ RealTimeStep ApplyRealTimeStatusByte(unsigned char n, unsigned char b, VelmarPri
 // are then in `*status`. Used while polling for a job answer, where such a
 // block means the job will not be confirmed.
 bool AutomaticStatusReportsOffline(VelmarPrinterStatus_2* status);
+
+// Asks DLE EOT 3, 1, 2 and 4 in turn, as the parallel and USB printer-class
+// ports do, and writes what the replies report into `*status`.
+// exchange: in, called with each n; writes DLE EOT n, waits for the reply and
+//   reads it into status->raw and status->rawLength. Returns false when the
+//   request was not taken whole or the read failed.
+// Returns 1 when the record holds a status: online after DLE EOT 1, all four
+// asked, or a reply of several bytes that holds an automatic status block
+// (decoded). Returns 0 when a request or read failed, a reply was empty, a
+// single reply byte has wrong fixed bits, or a longer reply holds no block.
+int AskRealTimeStatus(VelmarPrinterStatus_2* status, const std::function<bool(unsigned char n)>& exchange);
 
 }  // namespace quenvar

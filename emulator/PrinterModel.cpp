@@ -162,7 +162,28 @@ std::string PrinterModel::velmarStatusBlock() const { return EncodeVelmarStatus(
 
 std::string PrinterModel::escposAutomaticStatus() const { return EncodeEscposAutomaticStatus(status()); }
 
-uint8_t PrinterModel::realTimeStatus(uint8_t n) const { return EncodeRealTimeStatus(status(), n); }
+uint8_t PrinterModel::realTimeStatus(uint8_t n) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return realTimeReplyLocked(n);
+}
+
+uint8_t PrinterModel::realTimeReplyLocked(uint8_t n) const {
+    const auto set = realTimeReplies_.find(n);
+    return set != realTimeReplies_.end() ? set->second : EncodeRealTimeStatus(status_, n);
+}
+
+void PrinterModel::setRealTimeReply(uint8_t n, std::optional<uint8_t> reply) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (reply)
+        realTimeReplies_[n] = *reply;
+    else
+        realTimeReplies_.erase(n);
+}
+
+void PrinterModel::sayBeforeNextAnswer(const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    beforeNextAnswer_ = bytes;
+}
 
 void PrinterModel::failNextJobBegin(uint8_t c) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -480,14 +501,15 @@ void PrinterModel::handleCommand(const std::string& command) {
     }
     if (command[0] == g_dle) {
         // Real-time requests are answered at once, ahead of any unprinted data.
-        if (!silent_ && connected_)
-            output_ += static_cast<char>(EncodeRealTimeStatus(status_, static_cast<uint8_t>(command[2])));
+        if (!silent_ && connected_) output_ += static_cast<char>(realTimeReplyLocked(static_cast<uint8_t>(command[2])));
         return;
     }
     if (command == g_jobBeginPoll) {
         uint8_t c = nextJobBegin_.value_or(0);
         nextJobBegin_.reset();
         if (!silent_ && connected_ && answerCommands_) {
+            output_ += beforeNextAnswer_;
+            beforeNextAnswer_.clear();
             output_ += g_jobBeginPoll;
             output_ += static_cast<char>(c);
             output_ += '\0';
@@ -511,6 +533,8 @@ void PrinterModel::fireMarkersLocked() {
         uint8_t c = nextJobEnd_.value_or(1);
         nextJobEnd_.reset();
         if (silent_ || !connected_ || !answerCommands_) continue;
+        output_ += beforeNextAnswer_;
+        beforeNextAnswer_.clear();
         output_ += std::string("\x1B\x1D\x03", 3);
         output_ += static_cast<char>(marker.command);
         output_ += std::string("\x01\x01", 2);

@@ -87,6 +87,9 @@ public:
     void setPrintSpeed(unsigned bytesPerSecond);  // 0 = print instantly
     void setAnswerRealTimeRequests(bool on);    // answer DLE EOT n at once (serial/parallel style); off on the network
     void setAnswerCompletionCommands(bool on);  // false: job begin/end polls get no answer (data still printed)
+    // The reply to DLE EOT n is `reply` whatever the state (a wrong or error byte); none: the state's again.
+    void setRealTimeReply(uint8_t n, std::optional<uint8_t> reply);
+    void sayBeforeNextAnswer(const std::string& bytes);  // the next job answer comes right behind these bytes
     // ESC/POS printers take GS a n (1D 61 n) as the command that switches their
     // automatic status on (n != 0) or off (n = 0); off by default, where those
     // bytes are print data. What goes out while it is on is the front-end's choice.
@@ -164,6 +167,7 @@ private:
     void acceptDataRun(const char* data, std::size_t length);
     void handleCommand(const std::string& command);
     void fireMarkersLocked();
+    uint8_t realTimeReplyLocked(uint8_t n) const;
     void printLocked(std::size_t count);
     bool isCommandPrefix(const std::string& bytes) const;
 
@@ -188,6 +192,8 @@ private:
     unsigned printSpeed_ = 0;
     bool realTime_ = false;
     bool answerCommands_ = true;
+    std::map<uint8_t, uint8_t> realTimeReplies_;  // DLE EOT n replies set by hand
+    std::string beforeNextAnswer_;
     bool automaticStatusCommand_ = false;
     uint8_t automaticStatusMask_ = 0;
     unsigned automaticStatusStarts_ = 0;

@@ -123,6 +123,19 @@ typedef void* QuenvarPort;
  *                   the operation (a search for the printer makes requests of
  *                   200 ms each; the acknowledge of a job answer that came in
  *                   time gets 1 s of its own).
+ *
+ * Parallel ("/dev/parport"): the parallel port driver refuses a zero time
+ * limit, so with 0 none is handed over and the driver keeps its own (any other
+ * timeoutMs is handed to it once, when the port opens, as whole seconds and
+ * the microseconds that remain). The operations do not depend on it:
+ *   ReadPort        looks every 10 ms for up to 1000 ms, whatever timeoutMs.
+ *   WritePort       one write on the non-blocking device, which takes what the
+ *                   printer takes without waiting (possibly nothing while it
+ *                   is busy).
+ *   GetParsedStatus a fixed exchange with 100 ms pauses, at most about 0.8 s.
+ *   Checked blocks  end within QUENVAR_CHECKED_BLOCK_BOUND_MS(timeoutMs), 1 s
+ *                   for 0, with result 1 and offline 1 when the printer has
+ *                   not answered by then.
  */
 
 /* ---------------------------------------------------------------------------
@@ -393,7 +406,7 @@ QUENVAR_API int ClosePort(void* port);
  * timeoutMs / 20 times, and once bytes are there, until a look finds no more
  * (or size bytes); result 0 with *read 0 when none came. On USB a read that
  * gets nothing within timeoutMs fails, and the port opens the printer anew on
- * its next call.
+ * its next call. Parallel: looks every 10 ms for up to 1000 ms.
  *
  * The network port keeps at most 64 KiB of the printer's data that the caller
  * has not read yet: beyond that a status call leaves it with the connection,
@@ -491,7 +504,8 @@ QUENVAR_API int EndCheckedBlock(void* port, void* status);
  * ResetDevice - reset the printer or its connection, as the transport allows.
  * Returns 1 on success, 0 on failure (the network transport has no reset and
  * always returns 0; a serial port drops DTR, which the printer sees as its
- * DSR input, for 10 ms).
+ * DSR input, for 10 ms; the parallel port holds the printer's INIT line
+ * active for 1 ms).
  */
 QUENVAR_API int ResetDevice(void* port);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "StatusText.h"
@@ -14,8 +15,9 @@ namespace {
 // Jobs are read and sent in slices of this size: memory stays flat however
 // large the job, and the progress display moves.
 constexpr std::size_t kSliceBytes = 64 * 1024;
-// A port that keeps accepting nothing is as good as a failed one.
-constexpr int kMaxTransfersWithoutProgress = 3;
+// Pauses before asking again a port that took nothing.
+constexpr std::chrono::milliseconds kFirstRetryPause{1};
+constexpr std::chrono::milliseconds kLongestRetryPause{50};
 
 uint64_t elapsedMs(std::chrono::steady_clock::time_point since) {
     return static_cast<uint64_t>(
@@ -58,21 +60,42 @@ bool jobCommandSucceeded(int (*command)(void*, void*, unsigned int), void* port,
 
 }  // namespace
 
-uint64_t writeAll(void* port, const char* data, std::size_t size, bool* failed) {
+uint64_t writeAll(void* port, const char* data, std::size_t size, unsigned timeoutMs, bool* failed) {
     *failed = false;
     uint64_t sent = 0;
-    int withoutProgress = 0;
+    // A port may take nothing for a while: a serial printer holding DSR off
+    // while its buffer is full, a USB printer busy past a transfer's limit.
+    // It is asked again after short pauses until it has taken nothing for the
+    // port's time limit (1 s when that is 0), then counts as failed.
+    const auto idleLimit = std::chrono::milliseconds(timeoutMs != 0 ? timeoutMs : 1000);
+    std::chrono::steady_clock::time_point idleSince{};
+    bool idle = false;
+    auto pause = kFirstRetryPause;
     while (sent < size) {
         unsigned int written = 0;
         const std::size_t rest = size - static_cast<std::size_t>(sent);
         const auto request = static_cast<unsigned int>(std::min<std::size_t>(rest, UINT32_MAX));
-        const int ok = WritePort(port, reinterpret_cast<const unsigned char*>(data + sent), request, &written);
-        if (!ok || (written == 0 && ++withoutProgress >= kMaxTransfersWithoutProgress)) {
+        if (!WritePort(port, reinterpret_cast<const unsigned char*>(data + sent), request, &written) ||
+            written > request) {
             *failed = true;
             break;
         }
-        if (written > 0) withoutProgress = 0;
-        sent += written;
+        if (written > 0) {
+            sent += written;
+            idle = false;
+            pause = kFirstRetryPause;
+            continue;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!idle) {
+            idle = true;
+            idleSince = now;
+        } else if (now - idleSince >= idleLimit) {
+            *failed = true;
+            break;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, kLongestRetryPause);
     }
     return sent;
 }
@@ -96,7 +119,7 @@ JobOutcome printJob(void* port, const JobReader& read, bool checked, unsigned ti
         }
         if (got == 0) break;
         bool failed = false;
-        outcome.bytesSent += writeAll(port, slice.data(), static_cast<std::size_t>(got), &failed);
+        outcome.bytesSent += writeAll(port, slice.data(), static_cast<std::size_t>(got), timeoutMs, &failed);
         if (progress) progress(outcome.bytesSent);
         if (failed) {
             outcome.code = kExitIoFailure;

@@ -39,9 +39,10 @@ JobOutcome printJob(void* port, const JobReader& read, bool checked, unsigned ti
 JobOutcome printJob(void* port, const std::string& data, bool checked, unsigned timeoutMs,
                     const JobProgress& progress = {});
 
-// Sends `size` bytes at `data` with WritePort, looping on partial writes.
-// Returns the bytes sent; `*failed` is set when a transfer failed or stopped
-// moving.
-uint64_t writeAll(void* port, const char* data, std::size_t size, bool* failed);
+// Sends `size` bytes at `data` with WritePort, looping on partial writes; a
+// port that takes nothing is asked again until it has taken nothing for
+// `timeoutMs` (1 s when 0). Returns the bytes sent; `*failed` is set when a
+// transfer failed or the port stopped taking bytes.
+uint64_t writeAll(void* port, const char* data, std::size_t size, unsigned timeoutMs, bool* failed);
 
 }  // namespace tools

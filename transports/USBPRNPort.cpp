@@ -23,14 +23,9 @@ constexpr int kGetPortStatus = 1;
 // Sent with the device-to-host request type, as these printers expect it.
 constexpr int kSoftReset = 2;
 
-constexpr unsigned int kWriteMax = 64;       // one writePort call sends at most this much
-constexpr int kBulkTimedOut = -110;          // a bulk write the printer did not take in time
 constexpr unsigned int kDiscardBytes = 100;  // the read before each status read, thrown away
 constexpr unsigned int kStatusBytes = 63;    // the status read into the record's raw
 constexpr unsigned int kPauseMs = 100;       // between the steps of a status or job exchange
-
-// Port status byte: bit 3 no error, bit 4 selected, bit 5 paper empty.
-constexpr unsigned char kNoError = 0x08, kSelected = 0x10, kPaperEmpty = 0x20;
 
 // The endpoint of alternate setting `altIndex` of interface `interfaceIndex`
 // of configuration `configIndex` whose direction bit is `direction` and whose
@@ -177,22 +172,10 @@ int USBPRNPort::writePort(const unsigned char* buf, unsigned int size, unsigned 
 int USBPRNPort::writePortWithin(const unsigned char* buf, unsigned int size, unsigned int* written,
                                 const quenvar::Deadline& limit) {
     if (openPort() == 0) return 0;
-    const unsigned int length = size < kWriteMax ? size : kWriteMax;
-    const int transferMs = usb::TransferLimitMs(timeoutMs, limit);
-    const int sent = transferMs < 0 ? kBulkTimedOut
-                                    : usb_bulk_write(handle, bulkOutEndpoint, reinterpret_cast<const char*>(buf),
-                                                     static_cast<int>(length), transferMs);
-    if (sent == kBulkTimedOut) {
-        *written = 0;
+    if (usb::BulkWrite(handle, bulkOutEndpoint, buf, size, usb::TransferLimitMs(timeoutMs, limit), written) == 1)
         return 1;
-    }
-    if (sent < 0) {
-        dropHandle();
-        *written = 0;
-        return 0;
-    }
-    *written = static_cast<unsigned int>(sent);
-    return 1;
+    dropHandle();
+    return 0;
 }
 
 int USBPRNPort::writeAll(const unsigned char* bytes, unsigned int length, const quenvar::Deadline& limit) {
@@ -218,7 +201,7 @@ int USBPRNPort::getOnlineStatus(unsigned int* online) {
         *online = 0;
         return 0;
     }
-    *online = (portStatus & kNoError) != 0 && (portStatus & kSelected) != 0 && (portStatus & kPaperEmpty) == 0 ? 1 : 0;
+    *online = usb::PortStatusOnline(portStatus) ? 1 : 0;
     return 1;
 }
 
@@ -242,23 +225,12 @@ int USBPRNPort::getParsedStatusWithin(VelmarPrinterStatus_2* status, const quenv
     // An automatic status block that waits says it all.
     if (checkEscposAsbStatus(status, status->raw, status->rawLength) == 1) return 1;
     if (writeAll(quenvar::StatusPreambleCommand, quenvar::CompletionCommandLength, limit) == 0) return 0;
-    for (unsigned char n : quenvar::RealTimeStatusSequence) {
+    return quenvar::AskRealTimeStatus(status, [&](unsigned char n) {
         const quenvar::RealTimeRequest request = quenvar::MakeRealTimeRequest(n);
-        if (writeAll(request.bytes, quenvar::RealTimeRequestLength, limit) == 0) return 0;
+        if (writeAll(request.bytes, quenvar::RealTimeRequestLength, limit) == 0) return false;
         limit.pause(kPauseMs);
-        if (statusRead(status, limit) == 0 || status->rawLength == 0) return 0;
-        if (status->rawLength != 1) return checkEscposAsbStatus(status, status->raw, status->rawLength);
-        switch (quenvar::ApplyRealTimeStatusByte(n, status->raw[0], status)) {
-        case quenvar::RealTimeStep::BadByte:
-            return 0;
-        case quenvar::RealTimeStep::Online:
-        case quenvar::RealTimeStep::Done:
-            return 1;
-        case quenvar::RealTimeStep::Next:
-            break;
-        }
-    }
-    return 1;
+        return statusRead(status, limit) != 0;
+    });
 }
 
 // ---------------------------------------------------------------------------

@@ -20,8 +20,6 @@ constexpr int kPortStatusRequest = 1;
 constexpr int kResetRequest = 2;
 constexpr int kReceiveDataRequest = 3;
 
-constexpr unsigned int kWriteMax = 64;         // one writePort call sends at most this much
-constexpr int kBulkTimedOut = -110;            // a bulk write the printer did not take in time
 constexpr unsigned int kStatusBytes = 63;      // room for a status block in the record's raw
 constexpr unsigned int kQueryPauseMs = 10;     // between receive-data queries
 constexpr unsigned int kEndPollPauseMs = 200;  // between end-of-block polls
@@ -29,9 +27,6 @@ constexpr unsigned char kEtb = 0x17;
 constexpr unsigned int kEtbCounterRange = 32;
 // ESC RS "a" "2": the printer sends its status block on the bulk IN pipe.
 constexpr unsigned char kStatusTransmission[] = {0x1B, 0x1E, 0x61, 0x32};
-
-// Port status byte: bit 3 no error, bit 4 selected, bit 5 paper empty.
-constexpr unsigned char kNoError = 0x08, kSelected = 0x10, kPaperEmpty = 0x20;
 
 // The endpoint of alternate setting `altIndex` of interface `interfaceIndex`
 // of configuration `configIndex` whose direction bit is `direction` and whose
@@ -202,23 +197,10 @@ int USBPort::writePort(const unsigned char* buf, unsigned int size, unsigned int
 int USBPort::writePortWithin(const unsigned char* buf, unsigned int size, unsigned int* written,
                              const quenvar::Deadline& limit) {
     if (openPort() == 0) return 0;
-    const unsigned int length = size < kWriteMax ? size : kWriteMax;
-    const int transferMs = usb::TransferLimitMs(timeoutMs, limit);
-    const int sent = transferMs < 0 ? kBulkTimedOut
-                                    : usb_bulk_write(handle, bulkOutEndpoint, reinterpret_cast<const char*>(buf),
-                                                     static_cast<int>(length), transferMs);
-    if (sent == kBulkTimedOut) {
-        // The printer did not take the data in time; it is still there.
-        *written = 0;
+    if (usb::BulkWrite(handle, bulkOutEndpoint, buf, size, usb::TransferLimitMs(timeoutMs, limit), written) == 1)
         return 1;
-    }
-    if (sent < 0) {
-        dropHandle();
-        *written = 0;
-        return 0;
-    }
-    *written = static_cast<unsigned int>(sent);
-    return 1;
+    dropHandle();
+    return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -237,7 +219,7 @@ int USBPort::getOnlineStatusWithin(unsigned int* online, const quenvar::Deadline
         *online = 0;
         return 0;
     }
-    *online = (portStatus & kNoError) != 0 && (portStatus & kSelected) != 0 && (portStatus & kPaperEmpty) == 0 ? 1 : 0;
+    *online = usb::PortStatusOnline(portStatus) ? 1 : 0;
     return 1;
 }
 

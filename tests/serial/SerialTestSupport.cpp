@@ -10,24 +10,6 @@ Bytes Read(void* port, unsigned int size, int* result) {
     return buffer;
 }
 
-Outcome Status(void* port) {
-    Outcome o{};
-    o.result = GetParsedStatusEx(port, &o.status, 2);
-    return o;
-}
-
-Outcome Begin(void* port) {
-    Outcome o{};
-    o.result = BeginCheckedBlockEx(port, &o.status, 2);
-    return o;
-}
-
-Outcome End(void* port) {
-    Outcome o{};
-    o.result = EndCheckedBlockEx(port, &o.status, 2);
-    return o;
-}
-
 Bytes Written(testsupport::SerialLine& line) {
     Bytes all;
     for (const auto& entry : line.log().entries("write"))

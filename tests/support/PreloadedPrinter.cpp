@@ -29,6 +29,7 @@ using PreloadStart = std::shared_ptr<void> (*)(const std::string& options);
 // and a line to the table below.
 std::shared_ptr<void> StartUsbVendorPrinter(const std::string& options) __attribute__((weak));
 std::shared_ptr<void> StartUsbClassPrinter(const std::string& options) __attribute__((weak));
+std::shared_ptr<void> StartParallelPrinter(const std::string& options) __attribute__((weak));
 
 }  // namespace testsupport
 
@@ -44,6 +45,7 @@ const PreloadKind kKinds[] = {
     {"none", nullptr},  // keeps the table non-empty; never starts anything
     {"usbven", &testsupport::StartUsbVendorPrinter},
     {"usbprn", &testsupport::StartUsbClassPrinter},
+    {"parallel", &testsupport::StartParallelPrinter},
 };
 
 std::shared_ptr<void>* g_printer = nullptr;

@@ -44,23 +44,6 @@ Bytes AllReceived(const ScriptedPeer& peer) {
     return all;
 }
 
-struct Outcome {
-    int result;
-    VelmarPrinterStatus_2 status;
-};
-
-Outcome Begin(void* port) {
-    Outcome o{};
-    o.result = BeginCheckedBlockEx(port, &o.status, 2);
-    return o;
-}
-
-Outcome End(void* port) {
-    Outcome o{};
-    o.result = EndCheckedBlockEx(port, &o.status, 2);
-    return o;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------

@@ -6,23 +6,14 @@
 
 #include "ScriptedPeer.h"
 #include "quenvar.h"
+#include "tests/support/PortCalls.h"
 
 namespace tcptest {
-
-// Closes the port when the test leaves its scope.
-class OpenedPort {
-public:
-    OpenedPort(const std::string& name, const char* settings, unsigned int timeoutMs)
-        : port_(OpenPort(name.c_str(), settings, timeoutMs)) {}
-    ~OpenedPort() { ClosePort(port_); }
-    OpenedPort(const OpenedPort&) = delete;
-    OpenedPort& operator=(const OpenedPort&) = delete;
-    void* get() const { return port_; }
-    explicit operator bool() const { return port_ != nullptr; }
-
-private:
-    void* port_;
-};
+using testsupport::Begin;
+using testsupport::End;
+using testsupport::MillisecondsOf;
+using testsupport::OpenedPort;
+using testsupport::Outcome;
 
 // The completion commands as the printer sees them, and its answers.
 extern const Bytes kPreamble, kJobBegin, kJobBeginPoll, kJobAcknowledge, kJobEnd, kJobEndPoll;
@@ -47,13 +38,5 @@ int WaitingOnConnectionTo(const std::string& address, unsigned short port);
 
 // Gives bytes a peer just sent time to reach the port's socket.
 void Settle();
-
-// Milliseconds `action` took (for "does not hang" bounds only).
-template <class Action>
-long long MillisecondsOf(Action action) {
-    const auto start = std::chrono::steady_clock::now();
-    action();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-}
 
 }  // namespace tcptest

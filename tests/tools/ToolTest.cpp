@@ -42,11 +42,12 @@ protected:
         std::system(("rm -rf " + dir_).c_str());
     }
 
-    // Runs `quenvar ARGS` with standard input from `input`.
-    ToolRun quenvar(const std::string& args, const std::string& input = "") {
+    // Runs `quenvar ARGS` with standard input from `input`, with `environment`
+    // (NAME=value words) added to its environment.
+    ToolRun quenvar(const std::string& args, const std::string& input = "", const std::string& environment = "") {
         std::ofstream(dir_ + "/in", std::ios::binary) << input;
-        const std::string command =
-            std::string(QUENVAR_TOOL_PATH) + " " + args + " <" + dir_ + "/in >" + dir_ + "/out 2>" + dir_ + "/err";
+        const std::string command = environment + " " + std::string(QUENVAR_TOOL_PATH) + " " + args + " <" + dir_ +
+                                    "/in >" + dir_ + "/out 2>" + dir_ + "/err";
         const int status = std::system(command.c_str());
         ToolRun run;
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -117,6 +118,21 @@ TEST_F(ToolTest, PrintSendsAPipeWhileItIsStillBeingWritten) {
     const int status = pclose(pipe);
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << slurp(dir_ + "/out");
     EXPECT_TRUE(printer_.model().printedData() == first + "second half\n");
+}
+
+TEST_F(ToolTest, APortThatTakesNothingIsAskedAgainUntilItsTimeLimit) {
+    // The interposer makes the data connection take no bytes at all, as a
+    // printer that holds its buffer full would.
+    const std::string job = file("job.bin", "receipt\n");
+    const auto start = std::chrono::steady_clock::now();
+    ToolRun stuck = quenvar("print " + port() + " " + job + " --no-check --settings 9100 --timeout 400", "",
+                            "QUENVAR_TEST_SEND_TAKES=0 LD_PRELOAD=" QUENVAR_PRELOAD_PATH
+                            " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\"");
+    const auto taken = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(stuck.exitCode, 6) << stuck.err;
+    EXPECT_NE(stuck.err.find("sending failed after 0 bytes"), std::string::npos) << stuck.err;
+    EXPECT_GE(taken, std::chrono::milliseconds(400));  // not given up at the first empty transfer
+    EXPECT_LT(taken, std::chrono::seconds(10));
 }
 
 TEST_F(ToolTest, EachFailureHasItsExitCodeAndWords) {

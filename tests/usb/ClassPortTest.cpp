@@ -21,12 +21,12 @@ std::size_t occurrences(const std::string& haystack, const std::string& needle) 
 
 TEST(ClassOpening, TheInterfaceIsTakenFromTheKernelDriverInOrderAndAUnidirectionalPrinterIsNotFound) {
     Class unidirectional(std::make_shared<emulator::UsbClassPrinter>(WithSerial(u"UNID0001"), true));
-    EXPECT_FALSE(OpenedPort("usbprn:;sn:UNID0001", kTimeoutMs));
+    EXPECT_FALSE(OpenedPort("usbprn:;sn:UNID0001", "", kTimeoutMs));
     EXPECT_EQ(Count(unidirectional.names(), "claim"), 0u);  // skipped before it was opened
 
     Class printer(WithSerial(u"ORDR0001"));
-    EXPECT_FALSE(OpenedPort("usbven:;sn:ORDR0001", kTimeoutMs));  // not a product of the vendor route
-    OpenedPort port("USBPRN:MDL:QV-U100;sn:ORDR0001", kTimeoutMs);
+    EXPECT_FALSE(OpenedPort("usbven:;sn:ORDR0001", "", kTimeoutMs));  // not a product of the vendor route
+    OpenedPort port("USBPRN:MDL:QV-U100;sn:ORDR0001", "", kTimeoutMs);
     ASSERT_TRUE(port);
     std::vector<std::string> order;
     for (const std::string& name : printer.names())
@@ -44,7 +44,7 @@ TEST(ClassOpening, TheInterfaceIsTakenFromTheKernelDriverInOrderAndAUnidirection
 class ClassPort : public ::testing::Test {
 protected:
     Class printer{WithSerial(u"PRNT0001")};
-    OpenedPort port{"usbprn:;sn:PRNT0001", kTimeoutMs};
+    OpenedPort port{"usbprn:;sn:PRNT0001", "", kTimeoutMs};
 };
 
 TEST_F(ClassPort, StatusComesFromDleEotQueriesInOrder) {
@@ -143,7 +143,7 @@ TEST(ClassPortWithoutTimeLimit, ACheckedBlockStillEndsWithinTheBound) {
     // timeoutMs 0: transfers wait without limit, except inside status and
     // checked-block operations, whose bound still holds.
     Class printer(WithSerial(u"ZERO0001"));
-    OpenedPort port("usbprn:;sn:ZERO0001", 0);
+    OpenedPort port("usbprn:;sn:ZERO0001", "", 0);
     ASSERT_TRUE(port);
     // A reply waits (so reads come back at once), and then the printer takes
     // no more: the first command of the block cannot go out.

@@ -42,7 +42,7 @@ TEST(UsbConcurrency, ManyThreadsSearchAndUseTheirOwnPrintersAtOnce) {
             const std::string name =
                 std::string(i % 2 == 0 ? "usbven:" : "usbprn:") + ";sn:CONC000" + std::to_string(i);
             for (int round = 0; round < kRounds; ++round) {
-                OpenedPort port(name, kTimeoutMs);
+                OpenedPort port(name, "", kTimeoutMs);
                 unsigned int written = 0, online = 0;
                 if (!port || WritePort(port.get(), reinterpret_cast<const unsigned char*>("abc"), 3, &written) != 1 ||
                     written != 3 || GetOnlineStatus(port.get(), &online) != 1 || online != 1)

@@ -11,8 +11,11 @@
 #include "emulator/UsbVendorPrinter.h"
 #include "quenvar.h"
 #include "tests/support/FakeUsb.h"
+#include "tests/support/PortCalls.h"
 
 namespace usbtest {
+using testsupport::MillisecondsOf;
+using testsupport::OpenedPort;
 
 // A virtual printer of either route, plugged in while the object lives.
 template <class Printer>
@@ -35,21 +38,6 @@ using Class = Plugged<emulator::UsbClassPrinter>;
 // one test are alike unless the test wants them to be.
 emulator::UsbPrinterOptions WithSerial(const std::u16string& serial, const std::string& model = "QV-U100");
 
-// Closes the port when the test leaves its scope.
-class OpenedPort {
-public:
-    OpenedPort(const std::string& name, unsigned int timeoutMs, const char* settings = "")
-        : port_(OpenPort(name.c_str(), settings, timeoutMs)) {}
-    ~OpenedPort() { ClosePort(port_); }
-    OpenedPort(const OpenedPort&) = delete;
-    OpenedPort& operator=(const OpenedPort&) = delete;
-    void* get() const { return port_; }
-    explicit operator bool() const { return port_ != nullptr; }
-
-private:
-    void* port_;
-};
-
 // GetParsedStatusEx, BeginCheckedBlockEx, EndCheckedBlockEx with version 2;
 // `result` gets the function's result.
 VelmarPrinterStatus_2 Status(void* port, int* result);
@@ -64,13 +52,5 @@ std::size_t Count(const std::vector<std::string>& names, const std::string& name
 
 // The data of every bulk OUT transfer, in order, as one string.
 std::string SentOut(const testsupport::UsbPlug& plug);
-
-// Milliseconds `action` took (for "does not hang" bounds only).
-template <class Action>
-long long MillisecondsOf(Action action) {
-    const auto start = std::chrono::steady_clock::now();
-    action();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-}
 
 }  // namespace usbtest

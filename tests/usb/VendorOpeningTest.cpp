@@ -38,7 +38,7 @@ TEST(VendorOpening, NamesSelectThePrinterByIdentificationTextAndSerialNumber) {
         {"usbven", false},
     };
     for (const auto& c : cases) {
-        OpenedPort port(c.name, kTimeoutMs);
+        OpenedPort port(c.name, "", kTimeoutMs);
         EXPECT_EQ(static_cast<bool>(port), c.opens) << c.name;
     }
 }
@@ -46,9 +46,9 @@ TEST(VendorOpening, NamesSelectThePrinterByIdentificationTextAndSerialNumber) {
 TEST(VendorOpening, StringsThatDoNotFitAreRefusedNotCut) {
     Vendor printer(WithSerial(u"LONG0001"));
     const std::string name = "usbven:;sn:LONG0001";
-    EXPECT_TRUE(OpenedPort(name, kTimeoutMs, std::string(99, 's').c_str()));
-    EXPECT_FALSE(OpenedPort(name, kTimeoutMs, std::string(100, 's').c_str()));
-    EXPECT_FALSE(OpenedPort(name + std::string(100 - name.size(), ' '), kTimeoutMs));
+    EXPECT_TRUE(OpenedPort(name, std::string(99, 's'), kTimeoutMs));
+    EXPECT_FALSE(OpenedPort(name, std::string(100, 's'), kTimeoutMs));
+    EXPECT_FALSE(OpenedPort(name + std::string(100 - name.size(), ' '), "", kTimeoutMs));
 }
 
 // The vendor's devices in the USB library's own walk order.
@@ -69,7 +69,7 @@ TEST(VendorOpening, OfTwoMatchingPrintersTheFirstInBusOrderIsOpened) {
     Vendor third(WithSerial(u"TWIN0003"), 3);
     const std::vector<std::string> order = library_order();
     ASSERT_EQ(order.size(), 3u);
-    OpenedPort port("usbven:MDL:QV-U100", kTimeoutMs);
+    OpenedPort port("usbven:MDL:QV-U100", "", kTimeoutMs);
     ASSERT_TRUE(port);
     for (Vendor* printer : {&first, &second, &third}) {
         const std::string path = printer->plug->path();
@@ -90,13 +90,13 @@ TEST(VendorOpening, OnlyTheFirstAlternateSettingWithEndpointsIsLookedAt) {
     bulk.endpoints = {{0x01, 2, 64}, {0x82, 2, 64}};
     options.altSettings = {interruptOnly, bulk};
     Vendor printer(options);
-    EXPECT_FALSE(OpenedPort("usbven:;sn:ALTS0001", kTimeoutMs));
+    EXPECT_FALSE(OpenedPort("usbven:;sn:ALTS0001", "", kTimeoutMs));
     EXPECT_EQ(Count(printer.names(), "claim"), 0u);  // skipped before it was opened
 }
 
 TEST(VendorOpening, APrinterPulledOutIsFoundAgainByTheSameNameOnceBack) {
     Vendor printer(WithSerial(u"PLUG0001"));
-    OpenedPort port("usbven:;sn:PLUG0001", kTimeoutMs);
+    OpenedPort port("usbven:;sn:PLUG0001", "", kTimeoutMs);
     ASSERT_TRUE(port);
     unsigned int online = 7;
     ASSERT_EQ(GetOnlineStatus(port.get(), &online), 1);

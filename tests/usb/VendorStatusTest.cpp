@@ -15,7 +15,7 @@ const std::string kStatusTransmission("\x1B\x1E\x61\x32", 4);
 class VendorStatus : public ::testing::Test {
 protected:
     Vendor printer{WithSerial(u"STAT0001")};
-    OpenedPort port{"usbven:;sn:STAT0001", kTimeoutMs};
+    OpenedPort port{"usbven:;sn:STAT0001", "", kTimeoutMs};
 };
 
 TEST_F(VendorStatus, BlocksWaitingAreDecodedWithoutAskingForThem) {

@@ -11,7 +11,7 @@ constexpr unsigned int kTimeoutMs = 200;
 class VendorTransfer : public ::testing::Test {
 protected:
     Vendor printer{WithSerial(u"XFER0001")};
-    OpenedPort port{"usbven:;sn:XFER0001", kTimeoutMs};
+    OpenedPort port{"usbven:;sn:XFER0001", "", kTimeoutMs};
 };
 
 TEST_F(VendorTransfer, ReadsTakeWhatWaitsAndGiveUpAfterTheTimeLimitWhenNothingDoes) {

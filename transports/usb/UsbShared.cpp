@@ -33,6 +33,18 @@ int TransferLimitMs(unsigned int timeoutMs, const Deadline& limit) {
     return UsbInt(timeoutMs == 0 || left < timeoutMs ? left : timeoutMs);
 }
 
+int BulkWrite(usb_dev_handle* handle, int endpoint, const unsigned char* buf, unsigned int size, int transferMs,
+              unsigned int* written) {
+    constexpr unsigned int kWriteMax = 64;  // one transfer sends at most this much
+    constexpr int kBulkTimedOut = -110;     // the printer did not take the data in time
+    const unsigned int length = size < kWriteMax ? size : kWriteMax;
+    const int sent = transferMs < 0 ? kBulkTimedOut
+                                    : usb_bulk_write(handle, endpoint, reinterpret_cast<const char*>(buf),
+                                                     static_cast<int>(length), transferMs);
+    *written = sent < 0 ? 0 : static_cast<unsigned int>(sent);
+    return sent >= 0 || sent == kBulkTimedOut ? 1 : 0;
+}
+
 int MatchPrefix(const char* name, const char* lower, const char* upper) {
     if (name == nullptr) return 0;
     return std::strncmp(name, lower, kPrefixLength) == 0 || std::strncmp(name, upper, kPrefixLength) == 0 ? 1 : 0;

@@ -43,6 +43,21 @@ inline int UsbInt(uint64_t value) { return value > 0x7FFFFFFF ? 0x7FFFFFFF : sta
 // transfer.
 int TransferLimitMs(unsigned int timeoutMs, const Deadline& limit);
 
+// handle, endpoint: in, an open printer's bulk OUT pipe. One bulk write of at
+// most 64 bytes of `buf` (`size` offered) within `transferMs` (-1: no time
+// left, make no transfer). Returns 1 with `*written` set to what the printer
+// took, which is 0 when it did not take the data in time (it is still
+// there); 0 with `*written` 0 when the transfer failed, after which the caller
+// drops the handle.
+int BulkWrite(usb_dev_handle* handle, int endpoint, const unsigned char* buf, unsigned int size, int transferMs,
+              unsigned int* written);
+
+// The port status byte both routes read: online when bit 3 (no error) and
+// bit 4 (selected) are set and bit 5 (paper empty) is clear.
+inline bool PortStatusOnline(unsigned char portStatus) {
+    return (portStatus & 0x08) != 0 && (portStatus & 0x10) != 0 && (portStatus & 0x20) == 0;
+}
+
 // name: in, a port name. 1 when its first seven characters are exactly
 // `lower` or exactly `upper`, else 0.
 int MatchPrefix(const char* name, const char* lower, const char* upper);

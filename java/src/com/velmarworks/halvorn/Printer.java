@@ -41,7 +41,12 @@ public final class Printer implements AutoCloseable {
     /** Transfers in a row that take all of {@link #writeLimit} before it doubles again. */
     private static final int WHOLE_TAKES_BEFORE_GROWING = 16;
 
+    /** The first and the longest pause before asking again a port that took nothing, in ms. */
+    private static final long FIRST_RETRY_PAUSE_MS = 1;
+    private static final long LONGEST_RETRY_PAUSE_MS = 50;
+
     private final String portName;
+    private final int timeoutMs;
     private long handle;
 
     // The native side copies the whole Java array a transfer names, in and out
@@ -56,8 +61,9 @@ public final class Printer implements AutoCloseable {
     private byte[] writeBuffer;
     private byte[] readBuffer;
 
-    private Printer(String portName, long handle) {
+    private Printer(String portName, int timeoutMs, long handle) {
         this.portName = portName;
+        this.timeoutMs = timeoutMs;
         this.handle = handle;
     }
 
@@ -79,7 +85,7 @@ public final class Printer implements AutoCloseable {
         if (timeoutMs < 0) throw new IllegalArgumentException("timeoutMs is negative: " + timeoutMs);
         long handle = Quenvar.nativeOpenPort(portName, settings, timeoutMs);
         if (handle == 0) throw new PrinterNotOpenedException("cannot open printer port " + portName);
-        return new Printer(portName, handle);
+        return new Printer(portName, timeoutMs, handle);
     }
 
     public String portName() {
@@ -97,13 +103,16 @@ public final class Printer implements AutoCloseable {
 
     /**
      * Sends {@code length} bytes from {@code data[offset]} on, as many transfers as the port needs.
-     * A port that takes nothing in a transfer (after waiting up to its time limit) ends the loop
-     * with a {@link PrinterIOException} that says how many bytes went out before.
+     * A port that takes nothing in a transfer (a serial printer holding DSR off while its buffer
+     * is full, a USB printer busy past a transfer's limit) is asked again after short pauses until
+     * it has taken nothing for the port's time limit (1 s when that is 0); then the loop ends with
+     * a {@link PrinterIOException} that says how many bytes went out before.
      */
     public synchronized void writeAll(byte[] data, int offset, int length) throws PrinterException {
         Objects.checkFromIndexSize(offset, length, data.length);
         int[] count = new int[1];
         int sent = 0;
+        long idleSince = -1;
         while (sent < length) {
             // Small arrays go to the port as they are; from a large one, each
             // transfer gets a copy of the next piece in an array of the size
@@ -120,15 +129,41 @@ public final class Printer implements AutoCloseable {
             if (Quenvar.nativeWritePort(live(), chunk, at, offered, count) != 1) {
                 throw new PrinterIOException("write to " + portName + " failed after " + sent + " of " + length + " bytes");
             }
-            // Each transfer already waited up to the time limit; a port that
-            // takes nothing would otherwise keep this loop going for ever.
-            if (count[0] <= 0 || count[0] > offered) {
+            if (count[0] < 0 || count[0] > offered) {
                 throw new PrinterIOException("printer at " + portName + " took " + count[0] + " bytes after "
                         + sent + " of " + length);
             }
+            if (count[0] == 0) {
+                idleSince = waitForRoom(idleSince, sent, length);
+                continue;
+            }
+            idleSince = -1;
             sent += count[0];
             learnTransferSize(offered, count[0]);
         }
+    }
+
+    /**
+     * A transfer took nothing: pauses before the next one, or throws once the port has taken
+     * nothing for its time limit. Returns when the idle stretch began (System.nanoTime).
+     */
+    private long waitForRoom(long idleSince, int sent, int length) throws PrinterException {
+        long now = System.nanoTime();
+        if (idleSince < 0) idleSince = now;
+        long idleMs = (now - idleSince) / 1_000_000;
+        long limitMs = timeoutMs != 0 ? Integer.toUnsignedLong(timeoutMs) : 1000;
+        if (idleMs >= limitMs) {
+            throw new PrinterIOException("printer at " + portName + " took no bytes for " + limitMs + " ms after "
+                    + sent + " of " + length);
+        }
+        long pause = Math.min(LONGEST_RETRY_PAUSE_MS, FIRST_RETRY_PAUSE_MS << Math.min(6, idleMs / 8));
+        try {
+            Thread.sleep(Math.min(pause, limitMs - idleMs));
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            throw new PrinterIOException("interrupted while the printer at " + portName + " took no bytes");
+        }
+        return idleSince;
     }
 
     /**
