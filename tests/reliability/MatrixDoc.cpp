@@ -25,8 +25,12 @@ std::string ExpectedJob(const Expected& e) {
 
 std::string ExpectedExit(const Expected& e) {
     std::string out;
-    for (JobEnd end : e.job)
-        out += (out.empty() ? "" : " or ") + std::to_string(JobEndExitCode(end));
+    for (std::size_t i = 0; i < e.job.size(); ++i) {
+        bool seen = false;
+        for (std::size_t j = 0; j < i; ++j)
+            seen = seen || JobEndExitCode(e.job[j]) == JobEndExitCode(e.job[i]);
+        if (!seen) out += (out.empty() ? "" : " or ") + std::to_string(JobEndExitCode(e.job[i]));
+    }
     return out;
 }
 

@@ -100,7 +100,9 @@ std::vector<TransportTable> NetworkMatrixTables() {
         {F::CoverOpen, M::BeforeOpen, {{J::BeginOffline}, 1, 1, true}},
         {F::PaperOut, M::BeforeOpen, {{J::BeginOffline}, 1, 1, true}},
         {F::VerySlow, M::BeforeOpen, {{J::EndOffline}, 1, 0, true}},
-        {F::Flood, M::AfterOpen, {{J::BeginOffline}, 1, 0, true}},
+        // On a busy machine the job begin answer may get through the flood
+        // before the flood buries the job end answer.
+        {F::Flood, M::AfterOpen, {{J::BeginOffline, J::EndOffline}, 1, 0, true}},
     };
     return {automatic, onRequest};
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 
 #include "Transports.h"
 #include "emulator/ParallelPrinter.h"
@@ -54,6 +55,7 @@ public:
             testsupport::ParallelPeripheral{[printer](int printerEnd) { printer->attach(printerEnd); },
                                             [printer] { return printer->statusLines(); }, nullptr});
         port->log().setRecording(false);  // thousands of jobs; nothing reads it
+        port_ = port;
         wire_ = std::make_shared<GarblingPort>(port);
         static std::atomic<unsigned> next{0};
         name_ = "/dev/parport-rl-" + std::to_string(getpid()) + "-" + std::to_string(next++);
@@ -64,9 +66,18 @@ public:
     std::shared_ptr<emulator::PrinterModel> sharedModel() override { return printer_->sharedModel(); }
     // Every reply the host reads (status blocks and bytes, job answers) comes as noise.
     void setGarbageAnswers(bool on) override { wire_->setGarbling(on); }
+    // The printer goes away: its end of the cable closes, and the port's
+    // reverse channel fails (EIO) instead of reading an end of file or a
+    // reset, which of the two depending on whether the printer had taken
+    // every byte.
+    void loseConnection() override {
+        port_->failReads(EIO);
+        RigPrinter::loseConnection();
+    }
 
 private:
     std::shared_ptr<emulator::ParallelPrinter> printer_;
+    std::shared_ptr<testsupport::ParallelPortDevice> port_;
     std::shared_ptr<GarblingPort> wire_;
     std::string name_;
     std::unique_ptr<testsupport::DeviceRegistration> registration_;
@@ -113,7 +124,7 @@ std::vector<TransportTable> ParallelMatrixTables() {
     t.absentNote = "The parallel port is the computer's own: the printer on its cable leaves no bus.";
     t.cells = {
         {F::Silent, M::AfterOpen, {{J::BeginOffline}, 0, 0, true}},
-        {F::ConnectionLost, M::MidJob, {{J::WriteFailed}, 0, 0, true}},
+        {F::ConnectionLost, M::MidJob, {{J::WriteFailed}, 1, 1, true}},
         {F::Garbage, M::AfterOpen, {{J::BeginOffline}, 0, 0, true}},
         {F::ErrorAnswer, M::AfterOpen, {{J::EndError}, 1, 0, true}},
         {F::OfflineMidJob, M::MidJob, {{J::EndOffline}, 1, 1, true}},

@@ -44,17 +44,23 @@ Function real(const char* name) {
 
 }  // namespace
 
+// Nothing is freed while the registry's lock is held: a sanitizer that reports
+// on a free symbolizes its report by opening files, through open() here.
 DeviceRegistration::DeviceRegistration(std::string path, std::shared_ptr<FakeDevice> device) : path_(std::move(path)) {
     Registry& r = registry();
+    std::shared_ptr<FakeDevice> replaced;
     std::lock_guard<std::mutex> lock(r.mutex);
-    r.byPath[path_] = std::move(device);
+    std::shared_ptr<FakeDevice>& slot = r.byPath[path_];
+    replaced.swap(slot);
+    slot = std::move(device);
     r.anyPath = true;
 }
 
 DeviceRegistration::~DeviceRegistration() {
     Registry& r = registry();
+    decltype(r.byPath)::node_type gone;
     std::lock_guard<std::mutex> lock(r.mutex);
-    r.byPath.erase(path_);
+    gone = r.byPath.extract(path_);
     r.anyPath = !r.byPath.empty();
 }
 
@@ -127,8 +133,11 @@ extern "C" int testsupport_open(const char* path, int flags, int* handled) {
     *handled = 1;
     const int fd = device->open(path, flags);
     if (fd >= 0) {
+        std::shared_ptr<testsupport::FakeDevice> replaced;
         std::lock_guard<std::mutex> lock(r.mutex);
-        r.byDescriptor[fd] = device;
+        std::shared_ptr<testsupport::FakeDevice>& slot = r.byDescriptor[fd];
+        replaced.swap(slot);
+        slot = device;
         r.anyDescriptor = true;
     }
     return fd;
@@ -158,14 +167,12 @@ extern "C" ssize_t testsupport_write(int fd, const void* buffer, size_t size, in
 extern "C" void testsupport_closed(int fd) {
     auto& r = registry();
     if (!r.anyDescriptor.load(std::memory_order_acquire)) return;
-    std::shared_ptr<testsupport::FakeDevice> device;
+    decltype(r.byDescriptor)::node_type gone;
     {
         std::lock_guard<std::mutex> lock(r.mutex);
-        auto found = r.byDescriptor.find(fd);
-        if (found == r.byDescriptor.end()) return;
-        device = found->second;
-        r.byDescriptor.erase(found);
+        gone = r.byDescriptor.extract(fd);
+        if (gone.empty()) return;
         r.anyDescriptor = !r.byDescriptor.empty();
     }
-    device->closed(fd);
+    gone.mapped()->closed(fd);
 }
