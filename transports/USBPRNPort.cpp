@@ -85,8 +85,7 @@ USBPRNPort::USBPRNPort(const char* portName, const char* portSettings, unsigned 
       interfaceNumber(0),
       altSetting(0),
       bulkInEndpoint(-1),
-      bulkOutEndpoint(-1),
-      savedStatus() {
+      bulkOutEndpoint(-1) {
     if (!usb::CopyPortText(this->portName, portName) || !usb::CopyPortText(this->portSettings, portSettings)) throw 0u;
     if (openPort() == 0) throw 0u;
 }

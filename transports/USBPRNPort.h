@@ -88,5 +88,4 @@ private:
     int altSetting;          // index in the interface's alternate-setting array
     int bulkInEndpoint;
     int bulkOutEndpoint;
-    VelmarPrinterStatus_2 savedStatus;  // not used: each checked block stands alone
 };
