@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <chrono>
+
 namespace emulator {
 
 namespace {
@@ -10,6 +12,9 @@ namespace {
 constexpr unsigned char g_lineError = 0x08;     // set: no fault
 constexpr unsigned char g_lineSelect = 0x10;    // set: selected, online
 constexpr unsigned char g_linePaperOut = 0x20;  // set: out of paper
+
+// attach() waits at most this long for a thread that stopped going round.
+constexpr auto g_attachBound = std::chrono::seconds(2);
 
 // Conditions the printer signals as a fault on its ERROR line.
 constexpr Condition g_faults[] = {Condition::CoverOpen,          Condition::MechanicalError, Condition::CutterError,
@@ -37,12 +42,21 @@ ParallelPrinter::~ParallelPrinter() {
 }
 
 void ParallelPrinter::attach(int printerEnd) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (pendingHost_ >= 0) ::close(pendingHost_);
-        pendingHost_ = printerEnd;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (pendingHost_ >= 0) {
+        ::close(pendingHost_);
+        ++takenOver_;
     }
-    settle();
+    pendingHost_ = printerEnd;
+    const uint64_t ticket = ++handedOver_;
+    lock.unlock();
+    if (!threadRunning()) return;
+    // Waits for the round that takes the end, not for a whole round after
+    // it, which sleeps in an idle poll while the new host has nothing to be
+    // told.
+    wake();
+    lock.lock();
+    taken_.wait_for(lock, g_attachBound, [&] { return takenOver_ >= ticket; });
 }
 
 void ParallelPrinter::beforePoll(Clock::time_point now) {
@@ -52,7 +66,11 @@ void ParallelPrinter::beforePoll(Clock::time_point now) {
         host = pendingHost_;
         pendingHost_ = -1;
     }
-    if (host >= 0) attachHost(host, now);
+    if (host < 0) return;
+    attachHost(host, now);
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++takenOver_;
+    taken_.notify_all();
 }
 
 unsigned char ParallelPrinter::statusLines() {

@@ -6,6 +6,8 @@
 // the port, and asks it for its lines.
 #pragma once
 
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,7 +35,8 @@ public:
 
     // printerEnd: the printer's end of the wire for a host that opened the
     // port (a stream descriptor, taken over). Replaces the current host;
-    // returns once the printer serves the new one.
+    // returns once the printer's thread has taken the new one (its status
+    // report, if any, on the way).
     void attach(int printerEnd);
 
     // The status lines as the printer drives them (PARPORT_STATUS_* bits):
@@ -53,7 +56,10 @@ protected:
 private:
     const Options options_;
     std::mutex mutex_;
-    int pendingHost_ = -1;  // a host's end handed over, not yet taken by the thread
+    std::condition_variable taken_;
+    int pendingHost_ = -1;     // a host's end handed over, not yet taken by the thread
+    uint64_t handedOver_ = 0;  // host ends handed over so far
+    uint64_t takenOver_ = 0;   // of them, taken by the thread (or replaced before it could)
 };
 
 }  // namespace emulator

@@ -64,6 +64,8 @@ protected:
     // this call, so that a setting its thread applies has taken effect. Returns
     // at once when the thread is not running.
     void settle();
+    // Wakes the thread out of its poll (safe from any thread).
+    void wake();
 
     // ---- The host connection (on the front-end's thread, or before startThread) ----
     // Takes `fd` (any stream descriptor, made non-blocking here) as the host's
@@ -91,7 +93,6 @@ protected:
 
 private:
     void run();
-    void wake();
     void fail(const std::string& message);
     int pollTimeout(Clock::time_point now);
     void readHost(Clock::time_point now);

@@ -103,7 +103,8 @@ std::string RenderReliabilityDoc(const std::vector<TableRun>& runs) {
                 listed = listed || cell.fault == fault;
             if (!listed) absent += std::string(absent.empty() ? "" : ", ") + FaultName(fault);
         }
-        if (!absent.empty()) doc << "\nNot on this wire: " << absent << ". " << t.absentNote << "\n";
+        if (!absent.empty())
+            doc << "\nNot on this wire: " << absent << "." << (t.absentNote.empty() ? "" : " ") << t.absentNote << "\n";
     }
     return doc.str();
 }

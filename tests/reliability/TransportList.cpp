@@ -5,7 +5,7 @@ namespace reliability {
 
 std::vector<TransportTable> AllMatrixTables() {
     std::vector<TransportTable> tables;
-    for (auto add : {NetworkMatrixTables, SerialMatrixTables, UsbMatrixTables}) {
+    for (auto add : {NetworkMatrixTables, SerialMatrixTables, ParallelMatrixTables, UsbMatrixTables}) {
         std::vector<TransportTable> more = add();
         tables.insert(tables.end(), more.begin(), more.end());
     }
@@ -13,7 +13,7 @@ std::vector<TransportTable> AllMatrixTables() {
 }
 
 std::vector<StressTransport> AllStressTransports() {
-    std::vector<StressTransport> all = {NetworkStressTransport(), SerialStressTransport()};
+    std::vector<StressTransport> all = {NetworkStressTransport(), SerialStressTransport(), ParallelStressTransport()};
     for (StressTransport& usb : UsbStressTransports())
         all.push_back(std::move(usb));
     return all;

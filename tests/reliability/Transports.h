@@ -1,6 +1,6 @@
 // Each transport's share of the reliability runs: its fault-matrix tables and
-// its stress printers. A transport that lands adds its file and its lines here
-// and in the lists of FaultMatrixTest.cpp and StressRun.cpp.
+// its stress printers. A transport that lands adds its rig file, its lines
+// here and in TransportList.cpp, and the file to CMakeLists.txt.
 #pragma once
 
 #include <vector>
@@ -21,6 +21,10 @@ StressTransport SerialStressTransport();
 // Both USB routes on the emulated USB host.
 std::vector<TransportTable> UsbMatrixTables();
 std::vector<StressTransport> UsbStressTransports();
+
+// The parallel port on the emulated parallel port device.
+std::vector<TransportTable> ParallelMatrixTables();
+StressTransport ParallelStressTransport();
 
 // Every transport in this build.
 std::vector<TransportTable> AllMatrixTables();
