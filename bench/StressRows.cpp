@@ -37,7 +37,7 @@ void AddStressRows(Suite& suite) {
             },
             false, 3.0 / 7)
         ->Iterations(1);
-    suite.row(Row("checked jobs/s: 64 printers per transport from 64 threads, 10 % with a random fault mid-job",
+    suite.row(Row("checked jobs/s: 64 printers shared by the transports, 64 threads, 10 % with a random fault mid-job",
                   "every printer busy only for its protocol's pauses", CounterOf("stress/jobs", "ideal_rate"),
                   CounterOf("stress/jobs", "rate"), Goal::AtLeast, 0.9, 1.0, "jobs/s"));
 }

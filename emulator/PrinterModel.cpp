@@ -12,7 +12,9 @@ constexpr char g_esc = 0x1B;
 constexpr char g_dle = 0x10;
 constexpr char g_etb = 0x17;
 constexpr char g_gs = 0x1D;
-// Bytes kept beyond the limit before the record is trimmed, so that trimming is rare.
+// Bytes kept beyond the limit before the record is trimmed, so that trimming
+// is rare; at most the limit again, so that a printer keeping a small tail in
+// a run of many jobs holds no more than twice that.
 constexpr std::size_t g_trimSlack = 64 * 1024;
 
 // The completion commands the printer recognises in the data stream.
@@ -82,7 +84,7 @@ void PrinterModel::notify() {
 
 void PrinterModel::History::append(const char* data, std::size_t length) {
     kept.append(data, length);
-    if (keep && kept.size() > *keep + g_trimSlack) {
+    if (keep && kept.size() > *keep + std::min(g_trimSlack, std::max<std::size_t>(*keep, 1))) {
         std::size_t drop = kept.size() - *keep;
         kept.erase(0, drop);
         dropped += drop;

@@ -50,9 +50,11 @@ class ParallelRigPrinter : public RigPrinter {
 public:
     ParallelRigPrinter() : printer_(std::make_shared<emulator::ParallelPrinter>()) {
         std::shared_ptr<emulator::ParallelPrinter> printer = printer_;
-        wire_ = std::make_shared<GarblingPort>(std::make_shared<testsupport::ParallelPortDevice>(
+        auto port = std::make_shared<testsupport::ParallelPortDevice>(
             testsupport::ParallelPeripheral{[printer](int printerEnd) { printer->attach(printerEnd); },
-                                            [printer] { return printer->statusLines(); }, nullptr}));
+                                            [printer] { return printer->statusLines(); }, nullptr});
+        port->log().setRecording(false);  // thousands of jobs; nothing reads it
+        wire_ = std::make_shared<GarblingPort>(port);
         static std::atomic<unsigned> next{0};
         name_ = "/dev/parport-rl-" + std::to_string(getpid()) + "-" + std::to_string(next++);
         registration_ = std::make_unique<testsupport::DeviceRegistration>(name_, wire_);

@@ -11,6 +11,21 @@ constexpr std::size_t kProblemsKept = 20;
 
 std::string NameOf(const std::string& content) { return content.substr(0, content.find(' ')); }
 
+// At most 40 bytes of `bytes` for a problem text, bytes that are not
+// printable as \xNN.
+std::string Shown(const std::string& bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size() && i < 40; ++i) {
+        const unsigned char b = static_cast<unsigned char>(bytes[i]);
+        if (b >= 0x20 && b < 0x7F && b != '\\')
+            out += static_cast<char>(b);
+        else
+            out += std::string("\\x") + kHex[b >> 4] + kHex[b & 15];
+    }
+    return out;
+}
+
 }  // namespace
 
 void PrintedStreamChecker::expect(std::string content) {
@@ -37,9 +52,7 @@ void PrintedStreamChecker::printed(const char* data, std::size_t length) {
 void PrintedStreamChecker::finish() {
     std::lock_guard<std::mutex> lock(mutex_);
     match(true);
-    if (!buffer_.empty())
-        problem("printed bytes of no job sent: \"" + buffer_.substr(0, std::min<std::size_t>(buffer_.size(), 40)) +
-                "\"");
+    if (!buffer_.empty()) problem("printed bytes of no job sent: \"" + Shown(buffer_) + "\"");
     buffer_.clear();
 }
 
@@ -101,7 +114,7 @@ void PrintedStreamChecker::match(bool final) {
         if (taken == 0 && !buffer_.empty() && buffer_[0] != '<') {
             // Bytes that begin no job at all: report them and find the next job.
             const std::size_t next = buffer_.find('<');
-            problem("printed bytes of no job sent: \"" + buffer_.substr(0, std::min<std::size_t>(next, 40)) + "\"");
+            problem("printed bytes of no job sent: \"" + Shown(buffer_.substr(0, next)) + "\"");
             buffer_.erase(0, next == std::string::npos ? buffer_.size() : next);
         }
     }

@@ -15,6 +15,8 @@ namespace reliability {
 namespace {
 
 constexpr unsigned kTimeoutMs = 100;
+constexpr unsigned kVendorBus = 1;
+constexpr unsigned kClassBus = 2;
 
 // "RL000001", "RL000002", ...: eight characters, as the name grammar wants.
 std::string NextSerial() {
@@ -54,12 +56,14 @@ private:
 template <class Printer>
 class UsbRigPrinter : public RigPrinter {
 public:
-    explicit UsbRigPrinter(const char* prefix) : serial_(NextSerial()) {
+    // bus: each route has a bus of its own, as a bus holds 126 devices at most.
+    UsbRigPrinter(const char* prefix, unsigned bus) : serial_(NextSerial()) {
         emulator::UsbPrinterOptions options;
         options.serialNumber = std::u16string(serial_.begin(), serial_.end());
         printer_ = std::make_shared<Printer>(options);
         wire_ = std::make_shared<GarblingFunction>(printer_);
-        plug_ = testsupport::UsbHost::Instance().plug(wire_);
+        plug_ = testsupport::UsbHost::Instance().plug(wire_, bus);
+        plug_->log().setRecording(false);  // thousands of jobs; nothing reads it
         name_ = std::string(prefix) + ";sn:" + serial_;
     }
     // Every answer on the bulk IN pipe (status blocks, replies, job answers) comes as noise.
@@ -116,7 +120,7 @@ std::vector<TransportTable> UsbMatrixTables() {
         "Each transfer waits at most the time limit; a status call reads the status block and, when none is "
         "waiting, asks for one and reopens the device; every checked-block call ends by "
         "QUENVAR_CHECKED_BLOCK_BOUND_MS.";
-    vendor.bringUp = [] { return std::make_unique<UsbRigPrinter<emulator::UsbVendorPrinter>>("usbven:"); };
+    vendor.bringUp = [] { return std::make_unique<UsbRigPrinter<emulator::UsbVendorPrinter>>("usbven:", kVendorBus); };
     vendor.addedBytes = "\x17";  // the ETB that ends each job
     vendor.absentNote =
         "The vendor route confirms a job by the printer's ETB counter; the printer has no answer to the job "
@@ -138,7 +142,9 @@ std::vector<TransportTable> UsbMatrixTables() {
     printerClass.about =
         "A printer on the USB printer class, plugged into the emulated USB host under a serial number of its "
         "own (\"usbprn:;sn:...\"), with ESC/POS status.";
-    printerClass.bringUp = [] { return std::make_unique<UsbRigPrinter<emulator::UsbClassPrinter>>("usbprn:"); };
+    printerClass.bringUp = [] {
+        return std::make_unique<UsbRigPrinter<emulator::UsbClassPrinter>>("usbprn:", kClassBus);
+    };
     printerClass.addedBytes.clear();
     printerClass.absentNote.clear();
     printerClass.cells = {
@@ -171,9 +177,13 @@ StressTransport UsbStress(const char* name, const char* prefix, bool vendor) {
     t.timeoutMs = kStressTimeoutMs;
     t.maxPrinters = 64;  // every opening walks every bus
     if (vendor)
-        t.bringUp = [prefix](unsigned) { return std::make_unique<UsbRigPrinter<emulator::UsbVendorPrinter>>(prefix); };
+        t.bringUp = [prefix](unsigned) {
+            return std::make_unique<UsbRigPrinter<emulator::UsbVendorPrinter>>(prefix, kVendorBus);
+        };
     else
-        t.bringUp = [prefix](unsigned) { return std::make_unique<UsbRigPrinter<emulator::UsbClassPrinter>>(prefix); };
+        t.bringUp = [prefix](unsigned) {
+            return std::make_unique<UsbRigPrinter<emulator::UsbClassPrinter>>(prefix, kClassBus);
+        };
     t.faults = {OfflineForAJob(), PaperOutForAJob(), UnplugReplug()};
     if (!vendor) t.faults.push_back(ErrorAnswer());
     t.bounds = UsbBounds();

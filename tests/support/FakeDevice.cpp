@@ -75,7 +75,12 @@ ssize_t RealWrite(int fd, const void* buffer, size_t size) {
 
 void CallLog::add(std::string what, uint64_t value, std::vector<unsigned char> data) {
     std::lock_guard<std::mutex> lock(mutex_);
-    entries_.push_back(Entry{Clock::now(), std::move(what), value, std::move(data)});
+    if (recording_) entries_.push_back(Entry{Clock::now(), std::move(what), value, std::move(data)});
+}
+
+void CallLog::setRecording(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    recording_ = on;
 }
 
 std::vector<CallLog::Entry> CallLog::entries() const {

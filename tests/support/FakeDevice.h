@@ -81,6 +81,9 @@ public:
     };
 
     void add(std::string what, uint64_t value = 0, std::vector<unsigned char> data = {});
+    // false: add() keeps nothing from now on, for runs of many thousand jobs
+    // that never read the log (it would grow with every request).
+    void setRecording(bool on);
     std::vector<Entry> entries() const;
     // Only the entries whose `what` is `name`.
     std::vector<Entry> entries(const std::string& name) const;
@@ -90,6 +93,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<Entry> entries_;
+    bool recording_ = true;
 };
 
 }  // namespace testsupport

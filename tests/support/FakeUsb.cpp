@@ -473,6 +473,7 @@ void UsbPlug::unplug() {
     registration_.reset();
     device_->disconnect();
     device_.reset();
+    UsbHost::Instance().releaseDevicePath(path_);
     function_->attached(false);
 }
 
@@ -524,11 +525,21 @@ std::string UsbHost::nextDevicePath(unsigned bus) {
     char busName[4], deviceName[4];
     std::snprintf(busName, sizeof busName, "%03u", bus);
     ::mkdir((root_ + "/" + busName).c_str(), 0755);
-    // Device 1 is the bus's root hub; numbers go round after 127 as on a real bus.
+    // Device 1 is the bus's root hub; numbers go round after 127 as on a real
+    // bus, past the numbers of devices still plugged in (their files).
     unsigned& next = nextDevice_[bus];
-    next = next < 2 || next >= 127 ? 2 : next + 1;
-    std::snprintf(deviceName, sizeof deviceName, "%03u", next);
-    return root_ + "/" + busName + "/" + deviceName;
+    for (int tries = 0; tries < 126; ++tries) {
+        next = next < 2 || next >= 127 ? 2 : next + 1;
+        std::snprintf(deviceName, sizeof deviceName, "%03u", next);
+        std::string path = root_ + "/" + busName + "/" + deviceName;
+        if (inUse_.insert(path).second) return path;
+    }
+    throw std::runtime_error("USB bus " + std::string(busName) + " has 126 devices plugged in already");
+}
+
+void UsbHost::releaseDevicePath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inUse_.erase(path);
 }
 
 }  // namespace testsupport

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "emulator/UsbFunction.h"
@@ -79,12 +80,15 @@ private:
     friend class UsbPlug;
     UsbHost();
     ~UsbHost();
-    // The next free device number on `bus` and the path of its file.
+    // The next free device number on `bus` and the path of its file, taken
+    // until releaseDevicePath.
     std::string nextDevicePath(unsigned bus);
+    void releaseDevicePath(const std::string& path);
 
     std::mutex mutex_;
     std::string root_;
     unsigned nextDevice_[1000] = {};
+    std::set<std::string> inUse_;  // device files of devices plugged in
 };
 
 }  // namespace testsupport
