@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "VirtualClock.h"
 #include "quenvar.h"
 
 namespace fuzzsupport {
@@ -40,6 +41,18 @@ inline bool Holds(const std::string& bytes, const std::vector<int>& pattern) {
 // 0, and the job end answer (any fourth byte) with value 1.
 const std::vector<int> kJobBeginConsent = {0x1B, 0x1D, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00};
 const std::vector<int> kJobEndConfirmation = {0x1B, 0x1D, 0x03, -1, 0x01, 0x01, 0x01, 0x00};
+
+// Runs `call`, a port call that must answer 0 or 1 and end within `boundMs`
+// of virtual time, plus `lastWaitMs` for a wait it began inside the bound;
+// gives back its result.
+template <class Call>
+int Timed(uint64_t boundMs, uint64_t lastWaitMs, Call call) {
+    const uint64_t before = VirtualTime::skippedMs();
+    const int result = call();
+    Check(VirtualTime::skippedMs() - before <= boundMs + lastWaitMs);
+    Check(result == 0 || result == 1);
+    return result;
+}
 
 // Splits a fuzz input into replies: a length byte, then that many bytes (or
 // what is left).

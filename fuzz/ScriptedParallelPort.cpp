@@ -30,6 +30,7 @@ void ScriptedParallelPort::start(std::vector<ParallelReply> replies, bool readsF
     nextReply_ = 0;
     busy_ = false;
     delivered_.clear();
+    device_->log().clear();  // it would otherwise grow with every input
     device_->failReads(readsFail ? EIO : 0);
 }
 

@@ -5,12 +5,15 @@
 #pragma once
 
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "FuzzChecks.h"
 #include "emulator/UsbClassPrinter.h"
 #include "emulator/UsbVendorPrinter.h"
+#include "tests/support/FakeUsb.h"
 
 namespace fuzzsupport {
 
@@ -64,6 +67,28 @@ private:
     ReplyScript script_;
     std::mutex mutex_;
     std::string latest_;
+};
+
+// A scripted printer plugged in for the whole fuzz run.
+template <class Printer>
+struct PluggedPrinter {
+    std::shared_ptr<Printer> printer;
+    std::unique_ptr<testsupport::UsbPlug> plug;
+
+    // serial: the printer's serial number, which the fuzz target's port name asks for.
+    explicit PluggedPrinter(const char16_t* serial) {
+        emulator::UsbPrinterOptions options;
+        options.serialNumber = serial;
+        printer = std::make_shared<Printer>(options);
+        plug = testsupport::UsbHost::Instance().plug(printer);
+    }
+
+    // Ready for the next input (`size` bytes of replies at `data`): the
+    // device's call log emptied, as it would otherwise grow with every input.
+    void start(const uint8_t* data, size_t size) {
+        plug->log().clear();
+        printer->start(Replies(data, size));
+    }
 };
 
 }  // namespace fuzzsupport

@@ -23,15 +23,6 @@ constexpr uint64_t kStatusBoundMs = 9 * kTimeoutMs;
 // A block takes the status first, then polls within its own bound.
 constexpr uint64_t kBlockBoundMs = QUENVAR_CHECKED_BLOCK_BOUND_MS(kTimeoutMs) + kStatusBoundMs;
 
-template <class Call>
-int Timed(uint64_t boundMs, Call call) {
-    const uint64_t before = VirtualTime::skippedMs();
-    const int result = call();
-    Check(VirtualTime::skippedMs() - before <= boundMs + kTimeoutMs);
-    Check(result == 0 || result == 1);
-    return result;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -46,10 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(port != nullptr);
     VelmarPrinterStatus_2 status;
     if (operations & 0x01) {
-        if (Timed(kStatusBoundMs, [&] { return GetParsedStatusEx(port, &status, 2); }) == 1) CheckRecord(status);
+        if (Timed(kStatusBoundMs, kTimeoutMs, [&] { return GetParsedStatusEx(port, &status, 2); }) == 1)
+            CheckRecord(status);
     }
     if (operations & 0x02) {
-        const int begun = Timed(kBlockBoundMs, [&] { return BeginCheckedBlockEx(port, &status, 2); });
+        const int begun = Timed(kBlockBoundMs, kTimeoutMs, [&] { return BeginCheckedBlockEx(port, &status, 2); });
         if (begun == 1) {
             CheckRecord(status);
             if (status.offline == 0) Check(Holds(line->delivered(), kJobBeginConsent));
@@ -58,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (operations & 0x04) {
         unsigned int written = 0;
         (void)WritePort(port, reinterpret_cast<const unsigned char*>("job"), 3, &written);
-        const int ended = Timed(kBlockBoundMs, [&] { return EndCheckedBlockEx(port, &status, 2); });
+        const int ended = Timed(kBlockBoundMs, kTimeoutMs, [&] { return EndCheckedBlockEx(port, &status, 2); });
         if (ended == 1) {
             CheckRecord(status);
             if (status.offline == 0 && status.etbCounter == 1) Check(Holds(line->delivered(), kJobEndConfirmation));

@@ -24,43 +24,24 @@ constexpr uint64_t kBoundMs = QUENVAR_CHECKED_BLOCK_BOUND_MS(kTimeoutMs);
 // The acknowledge of an answer that came in time has a second of its own.
 constexpr uint64_t kAcknowledgeMs = 1000;
 
-struct Rig {
-    std::shared_ptr<ScriptedClassPrinter> printer;
-    std::unique_ptr<testsupport::UsbPlug> plug;
-    Rig() {
-        emulator::UsbPrinterOptions options;
-        options.serialNumber = u"FUZZPRN1";
-        printer = std::make_shared<ScriptedClassPrinter>(options);
-        plug = testsupport::UsbHost::Instance().plug(printer);
-    }
-};
-
-template <class Call>
-int Timed(uint64_t boundMs, Call call) {
-    const uint64_t before = VirtualTime::skippedMs();
-    const int result = call();
-    Check(VirtualTime::skippedMs() - before <= boundMs + kAcknowledgeMs);
-    Check(result == 0 || result == 1);
-    return result;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static Rig rig;
+    static PluggedPrinter<ScriptedClassPrinter> rig(u"FUZZPRN1");
     if (size == 0) return 0;
     const uint8_t operations = data[0];
-    rig.printer->start(Replies(data + 1, size - 1));
+    rig.start(data + 1, size - 1);
 
     VirtualTime virtualTime;
     void* port = OpenPort("usbprn:;sn:FUZZPRN1", "", kTimeoutMs);
     Check(port != nullptr);
     VelmarPrinterStatus_2 status;
     if (operations & 0x01) {
-        if (Timed(kBoundMs, [&] { return GetParsedStatusEx(port, &status, 2); }) == 1) CheckRecord(status);
+        if (Timed(kBoundMs, kAcknowledgeMs, [&] { return GetParsedStatusEx(port, &status, 2); }) == 1)
+            CheckRecord(status);
     }
     if (operations & 0x02) {
-        if (Timed(kBoundMs, [&] { return BeginCheckedBlockEx(port, &status, 2); }) == 1) {
+        if (Timed(kBoundMs, kAcknowledgeMs, [&] { return BeginCheckedBlockEx(port, &status, 2); }) == 1) {
             CheckRecord(status);
             if (status.offline == 0) Check(Holds(rig.printer->delivered(), kJobBeginConsent));
         }
@@ -68,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (operations & 0x04) {
         unsigned int written = 0;
         (void)WritePort(port, reinterpret_cast<const unsigned char*>("job"), 3, &written);
-        if (Timed(kBoundMs, [&] { return EndCheckedBlockEx(port, &status, 2); }) == 1) {
+        if (Timed(kBoundMs, kAcknowledgeMs, [&] { return EndCheckedBlockEx(port, &status, 2); }) == 1) {
             CheckRecord(status);
             if (status.offline == 0) Check(Holds(rig.printer->delivered(), kJobEndConfirmation));
         }

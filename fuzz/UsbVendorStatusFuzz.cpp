@@ -23,26 +23,6 @@ namespace {
 constexpr unsigned int kTimeoutMs = 100;
 constexpr uint64_t kBoundMs = QUENVAR_CHECKED_BLOCK_BOUND_MS(kTimeoutMs);
 
-struct Rig {
-    std::shared_ptr<ScriptedVendorPrinter> printer;
-    std::unique_ptr<testsupport::UsbPlug> plug;
-    Rig() {
-        emulator::UsbPrinterOptions options;
-        options.serialNumber = u"FUZZVEN1";
-        printer = std::make_shared<ScriptedVendorPrinter>(options);
-        plug = testsupport::UsbHost::Instance().plug(printer);
-    }
-};
-
-template <class Call>
-int Timed(uint64_t boundMs, Call call) {
-    const uint64_t before = VirtualTime::skippedMs();
-    const int result = call();
-    Check(VirtualTime::skippedMs() - before <= boundMs + kTimeoutMs);
-    Check(result == 0 || result == 1);
-    return result;
-}
-
 void CheckBlock(const VelmarPrinterStatus_2& status) {
     CheckRecord(status);
     Check(status.rawLength >= 7 && CalculateStatusLength(status.raw[0]) != 0);
@@ -51,26 +31,26 @@ void CheckBlock(const VelmarPrinterStatus_2& status) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static Rig rig;
+    static PluggedPrinter<ScriptedVendorPrinter> rig(u"FUZZVEN1");
     if (size == 0) return 0;
     const uint8_t operations = data[0];
-    rig.printer->start(Replies(data + 1, size - 1));
+    rig.start(data + 1, size - 1);
 
     VirtualTime virtualTime;
     void* port = OpenPort("usbven:;sn:FUZZVEN1", "", kTimeoutMs);
     Check(port != nullptr);
     VelmarPrinterStatus_2 status;
     if (operations & 0x01) {
-        if (Timed(kBoundMs, [&] { return GetParsedStatusEx(port, &status, 2); }) == 1) CheckBlock(status);
+        if (Timed(kBoundMs, kTimeoutMs, [&] { return GetParsedStatusEx(port, &status, 2); }) == 1) CheckBlock(status);
     }
     if (operations & 0x02) {
-        if (Timed(kBoundMs, [&] { return BeginCheckedBlockEx(port, &status, 2); }) == 1) CheckBlock(status);
+        if (Timed(kBoundMs, kTimeoutMs, [&] { return BeginCheckedBlockEx(port, &status, 2); }) == 1) CheckBlock(status);
     }
     if (operations & 0x04) {
         unsigned int written = 0;
         (void)WritePort(port, reinterpret_cast<const unsigned char*>("job"), 3, &written);
         // The job is confirmed only on a block whose counter has moved on.
-        if (Timed(kBoundMs, [&] { return EndCheckedBlockEx(port, &status, 2); }) == 1) {
+        if (Timed(kBoundMs, kTimeoutMs, [&] { return EndCheckedBlockEx(port, &status, 2); }) == 1) {
             CheckRecord(status);
             if (status.offline == 0) CheckBlock(status);
         }

@@ -37,7 +37,13 @@ bool Monotonic(clockid_t id) {
 namespace fuzzsupport {
 
 VirtualTime::VirtualTime() { t_virtual = true; }
-VirtualTime::~VirtualTime() { t_virtual = false; }
+// Each input starts its clock afresh: libFuzzer's own watchdog reads the clock
+// on this thread too, and time skipped by earlier inputs made it see an input
+// running for days and report a timeout.
+VirtualTime::~VirtualTime() {
+    t_virtual = false;
+    t_skippedNs = 0;
+}
 uint64_t VirtualTime::skippedMs() { return t_skippedNs / 1000000u; }
 
 }  // namespace fuzzsupport

@@ -20,7 +20,8 @@ public:
     ~VirtualTime();
     VirtualTime(const VirtualTime&) = delete;
     VirtualTime& operator=(const VirtualTime&) = delete;
-    // Milliseconds this thread's clock has moved on beyond the real one.
+    // Milliseconds this thread's clock has moved on beyond the real one since
+    // this VirtualTime began.
     static uint64_t skippedMs();
 };
 
