@@ -123,8 +123,10 @@ TEST(SerialVirtualPrinter, LateJobEndAnswerIsNotReadAsTheNextStatus) {
     OpenedPort port(printer.name(), kSettings, 200);
     ASSERT_TRUE(port);
     ASSERT_EQ(Begin(port.get()).status.offline, 0u);
-    ASSERT_TRUE(WriteAll(port.get(), "first job"));
+    // Offline before the job's bytes arrive, so the printer holds them and its
+    // answer to the job end, whatever the machine's load.
     printer.model().setOffline(true);
+    ASSERT_TRUE(WriteAll(port.get(), "first job"));
     const Outcome ended = End(port.get());
     EXPECT_EQ(ended.result, 1);
     EXPECT_EQ(ended.status.offline, 1u);
