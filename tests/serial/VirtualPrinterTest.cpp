@@ -123,17 +123,15 @@ TEST(SerialVirtualPrinter, LateJobEndAnswerIsNotReadAsTheNextStatus) {
     OpenedPort port(printer.name(), kSettings, 200);
     ASSERT_TRUE(port);
     ASSERT_EQ(Begin(port.get()).status.offline, 0u);
-    // Printed slowly (0.45 s), so that the printer is offline before it has
-    // printed the job, and with it answered the job end.
-    printer.model().setPrintSpeed(20);
-    ASSERT_TRUE(WriteAll(port.get(), "first job"));
+    // Offline before the job's bytes arrive, so the printer holds them and its
+    // answer to the job end, whatever the machine's load.
     printer.model().setOffline(true);
+    ASSERT_TRUE(WriteAll(port.get(), "first job"));
     const Outcome ended = End(port.get());
     EXPECT_EQ(ended.result, 1);
     EXPECT_EQ(ended.status.offline, 1u);
     printer.model().setOffline(false);
     ASSERT_TRUE(printer.model().waitPrinted(9, 2s));
-    printer.model().setPrintSpeed(0);
     std::this_thread::sleep_for(100ms);  // the printer's answer reaches the line
     const Outcome begun = Begin(port.get());
     EXPECT_EQ(begun.result, 1);
