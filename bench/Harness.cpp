@@ -452,7 +452,8 @@ int Suite::report(const std::map<std::string, std::vector<Sample>>& samples, std
         out << note << "\n";
     const std::vector<int> cpus = PinnedCpus();
     if (!cpus.empty()) {
-        out << "bulk rows ran with sender and printers pinned to CPU";
+        // Each bulk row stays on the CPU it started on; rows may differ.
+        out << "each bulk row ran with sender and printers pinned to one CPU; CPUs used:";
         for (int cpu : cpus)
             out << " " << cpu;
         out << "\n";
