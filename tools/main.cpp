@@ -32,6 +32,7 @@ const char* kPortHelp =
 
 const char* kExamples =
     "Examples:\n"
+    "  $ quenvar list\n"
     "  $ quenvar status tcp:192.0.2.10 --json\n"
     "  $ quenvar print tcp:192.0.2.10 receipt.bin\n"
     "  $ quenvar print /dev/ttyUSB0 receipt.bin --settings 9600,n,8,1,h\n"
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
     tools::addScanCommand(app, exitCode);
     tools::addEmulateCommand(app, exitCode);
     tools::addDemoCommand(app, exitCode);
+    tools::addListCommand(app, exitCode);
 
     try {
         app.parse(argc, argv);
