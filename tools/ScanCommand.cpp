@@ -225,9 +225,7 @@ int run_scan(const ScanSettings& settings) {
 void addScanCommand(CLI::App& app, int& exitCode) {
     auto settings = std::make_shared<ScanSettings>();
     CLI::App* command = app.add_subcommand(
-        "scan",
-        "Find the printers on a network: each address that answers discovery, with its model name, the status "
-        "mode the library will use (9100: status on the data connection; 9101: asked on port 9101) and its port name");
+        "scan", "Find the network printers of an address range: model name, status mode (9100/9101), port name");
     command
         ->add_option("TARGET", settings->targets,
                      "addresses to ask: 192.0.2.7, 192.0.2.0/24 (network and broadcast address left out; /16 at "
