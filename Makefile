@@ -36,7 +36,7 @@ test-sanitize: deps
 test-thread: deps
 	cmake -S . -B $(THREAD_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENVAR_SANITIZE_THREAD=ON -DQUENVAR_BUILD_BENCH=OFF -DQUENVAR_BUILD_PYTHON=OFF
 	cmake --build $(THREAD_BUILD) -j $(JOBS)
-	cd $(THREAD_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/java/jvm-thread-sanitizer.supp" ctest --output-on-failure -j $(JOBS) -R '$(THREAD_TESTS)'
+	cd $(THREAD_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/thread-sanitizer.supp" ctest --output-on-failure -j $(JOBS) -R '$(THREAD_TESTS)'
 
 # The USB part runs the command with a virtual USB printer preloaded into it
 # (there is no USB host here); it needs a build with tests, where that lives.

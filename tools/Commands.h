@@ -13,5 +13,7 @@ void addReadCommand(CLI::App& app, int& exitCode);
 void addResetCommand(CLI::App& app, int& exitCode);
 void addEmulateCommand(CLI::App& app, int& exitCode);
 void addDemoCommand(CLI::App& app, int& exitCode);
+void addListCommand(CLI::App& app, int& exitCode);
+void addScanCommand(CLI::App& app, int& exitCode);
 
 }  // namespace tools

@@ -19,6 +19,7 @@
 #include "Commands.h"
 #include "ExitCodes.h"
 #include "PrintedOutput.h"
+#include "core/NetworkDiscovery.h"
 #include "emulator/NetworkPrinter.h"
 #include "emulator/SerialPrinter.h"
 
@@ -75,7 +76,7 @@ private:
 };
 
 // Models whose status the library fetches from port 9101 instead of the data connection.
-bool uses_status_port(const std::string& model) { return model == "NXCB-KW11/12" || model == "QRX450NET"; }
+bool uses_status_port(const std::string& model) { return quenvar::IsOnRequestStatusModel(model); }
 
 std::string hex_bytes(const std::string& data) {
     std::string out;

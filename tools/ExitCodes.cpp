@@ -4,7 +4,7 @@ namespace tools {
 
 const char* exitCodeHelp() {
     return "Exit codes:\n"
-           "  0  success (status taken, job confirmed, data sent or read)\n"
+           "  0  success (status taken, job confirmed, data sent or read, scan done even if no printer answered)\n"
            "  1  quenvar demo: the virtual printer did not behave as expected\n"
            "  2  usage error\n"
            "  3  the port could not be opened\n"

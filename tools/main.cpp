@@ -32,6 +32,7 @@ const char* kPortHelp =
 
 const char* kExamples =
     "Examples:\n"
+    "  $ quenvar list\n"
     "  $ quenvar status tcp:192.0.2.10 --json\n"
     "  $ quenvar print tcp:192.0.2.10 receipt.bin\n"
     "  $ quenvar print /dev/ttyUSB0 receipt.bin --settings 9600,n,8,1,h\n"
@@ -40,6 +41,7 @@ const char* kExamples =
     "  $ quenvar status tcp:127.0.0.5\n"
     "  $ sudo quenvar emulate --serial /dev/ttyQV0\n"
     "  $ quenvar status /dev/ttyQV0 --settings 9600,n,8,1,n\n"
+    "  $ quenvar scan 192.0.2.0/24 --status\n"
     "  $ quenvar demo\n";
 
 }  // namespace
@@ -59,8 +61,10 @@ int main(int argc, char** argv) {
     tools::addPrintCommand(app, exitCode);
     tools::addReadCommand(app, exitCode);
     tools::addResetCommand(app, exitCode);
+    tools::addScanCommand(app, exitCode);
     tools::addEmulateCommand(app, exitCode);
     tools::addDemoCommand(app, exitCode);
+    tools::addListCommand(app, exitCode);
 
     try {
         app.parse(argc, argv);

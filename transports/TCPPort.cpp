@@ -14,15 +14,15 @@
 #include <ctime>
 
 #include "core/CompletionCommands.h"
+#include "core/NetworkDiscovery.h"
 #include "core/StatusDecoders.h"
 
 using quenvar::Deadline;
 
 namespace {
 
-constexpr uint16_t kDataPort = 9100;
-constexpr uint16_t kStatusPort = 9101;
-constexpr uint16_t kDiscoveryPort = 22222;
+constexpr uint16_t kDataPort = quenvar::DataConnectionPort;
+constexpr uint16_t kStatusPort = quenvar::StatusRequestPort;
 
 constexpr unsigned int kHeadLength = quenvar::VelmarAsbHeadLength;  // every read begins with a head's worth
 constexpr unsigned int kMaxReceive = 0x7FFFFFFF;                    // largest count one send/receive reports
@@ -40,16 +40,6 @@ constexpr unsigned int kMostUnread = 0x10000;
 constexpr int kKeepAliveIdleSeconds = 1;
 constexpr int kKeepAliveIntervalSeconds = 1;
 constexpr int kReceiveBufferBytes = 0x200000;
-
-constexpr unsigned int kDiscoveryAttempts = 5;
-constexpr unsigned int kDiscoveryReplyMax = 512;
-constexpr unsigned int kDiscoveryModelOffset = 36;
-// Printers that keep their status off the data connection and answer on 9101.
-constexpr const char* kOnRequestModels[] = {"NXCB-KW11/12", "QRX450NET"};
-// "QVL_BCAST", "RQ1.0.0", the request's own length 28, "d1".
-constexpr unsigned char kDiscoveryRequest[28] = {0x51, 0x56, 0x4C, 0x5F, 0x42, 0x43, 0x41, 0x53, 0x54, 0x00,
-                                                 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x52, 0x51, 0x31, 0x2E,
-                                                 0x30, 0x2E, 0x30, 0x00, 0x00, 0x1C, 0x64, 0x31};
 
 constexpr unsigned char kStatusRequest = 0x33;  // "3", asks port 9101 for the status
 
@@ -74,19 +64,6 @@ int connect_by(int fd, const sockaddr_in& to, const Deadline& deadline) {
     socklen_t length = sizeof error;
     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return 0;
     return error == 0 ? 1 : 0;
-}
-
-// A model that answers discovery but keeps its status on port 9101?
-// reply, length: in, the discovery reply as received.
-bool is_on_request_model(const unsigned char* reply, unsigned int length) {
-    if (length <= kDiscoveryModelOffset) return false;
-    const char* model = reinterpret_cast<const char*>(reply + kDiscoveryModelOffset);
-    const unsigned int room = length - kDiscoveryModelOffset;
-    const void* end = memchr(model, 0, room);
-    if (end == nullptr) return false;  // the name never ended within the reply
-    for (const char* known : kOnRequestModels)
-        if (strcmp(model, known) == 0) return true;
-    return false;
 }
 
 // How long the rest of a beginning held back may take to come, for a port
@@ -255,15 +232,15 @@ int TCPPort::runDiscovery() {
     const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (udp < 0) return 0;
     sockaddr_in to = address;
-    to.sin_port = htons(kDiscoveryPort);
+    to.sin_port = htons(quenvar::DiscoveryPort);
 
     // One budget for all attempts: once it is spent, the remaining attempts
     // only look for a reply that is already there.
     const Deadline end = Deadline::after(timeoutMs);
-    unsigned char reply[kDiscoveryReplyMax];
+    unsigned char reply[quenvar::DiscoveryReplyMax];
     ssize_t replied = -1;
-    for (unsigned int attempt = 0; attempt < kDiscoveryAttempts && replied < 0; ++attempt) {
-        (void)sendto(udp, kDiscoveryRequest, sizeof kDiscoveryRequest, MSG_NOSIGNAL,
+    for (unsigned int attempt = 0; attempt < quenvar::DiscoveryAttempts && replied < 0; ++attempt) {
+        (void)sendto(udp, quenvar::DiscoveryRequest, sizeof quenvar::DiscoveryRequest, MSG_NOSIGNAL,
                      reinterpret_cast<const sockaddr*>(&to), sizeof to);
         if (quenvar::WaitForDescriptor(udp, POLLIN, end) != 1) continue;
         replied = recvfrom(udp, reply, sizeof reply, MSG_DONTWAIT, nullptr, nullptr);
@@ -273,7 +250,7 @@ int TCPPort::runDiscovery() {
     if (replied < 0)
         statusPort = kStatusPort;  // a printer that does not answer is asked on 9101
     else
-        statusPort = is_on_request_model(reply, static_cast<unsigned int>(replied)) ? kStatusPort : kDataPort;
+        statusPort = quenvar::StatusPortForReply(reply, static_cast<unsigned int>(replied));
     return 1;
 }
 

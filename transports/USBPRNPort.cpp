@@ -11,14 +11,8 @@ namespace {
 
 namespace usb = quenvar::usb;
 
-constexpr uint16_t kProducts[] = {0x0001, 0x0003, 0x0005, 0x0009, 0x000B};
-
-// The printer-class interface this port takes: printer, printers, bidirectional.
-constexpr int kPrinterClass = 7, kPrinterSubClass = 1, kBidirectional = 2;
-
 // Printer-class requests (device to host, class, interface).
 constexpr int kClassIn = 0xA1;
-constexpr int kGetDeviceId = 0;
 constexpr int kGetPortStatus = 1;
 // Sent with the device-to-host request type, as these printers expect it.
 constexpr int kSoftReset = 2;
@@ -26,46 +20,6 @@ constexpr int kSoftReset = 2;
 constexpr unsigned int kDiscardBytes = 100;  // the read before each status read, thrown away
 constexpr unsigned int kStatusBytes = 63;    // the status read into the record's raw
 constexpr unsigned int kPauseMs = 100;       // between the steps of a status or job exchange
-
-// The endpoint of alternate setting `altIndex` of interface `interfaceIndex`
-// of configuration `configIndex` whose direction bit is `direction` and whose
-// transfer type is `transferType`: the first in descriptor order. Its address,
-// or -1 when there is none.
-int find_ep(struct usb_device* dev, int configIndex, int interfaceIndex, int altIndex, int direction,
-            int transferType) {
-    if (dev->config == nullptr) return -1;
-    const usb_interface_descriptor& alt = dev->config[configIndex].interface[interfaceIndex].altsetting[altIndex];
-    for (int i = 0; i < alt.bNumEndpoints; ++i) {
-        const usb_endpoint_descriptor& endpoint = alt.endpoint[i];
-        if ((endpoint.bEndpointAddress & 0x80) == direction && (endpoint.bmAttributes & 0x03) == transferType)
-            return endpoint.bEndpointAddress;
-    }
-    return -1;
-}
-
-// The first alternate setting, over all configurations and interfaces, of a
-// bidirectional printer-class interface (7/1/2), whatever its endpoints: its
-// three indexes and 0, or -1 when there is none.
-int find_first_altsetting(struct usb_device* dev, int* configIndex, int* interfaceIndex, int* altIndex) {
-    if (dev->config == nullptr) return -1;
-    for (int c = 0; c < dev->descriptor.bNumConfigurations; ++c) {
-        const usb_config_descriptor& config = dev->config[c];
-        for (int i = 0; i < config.bNumInterfaces; ++i) {
-            const usb_interface& interface = config.interface[i];
-            for (int a = 0; a < interface.num_altsetting; ++a) {
-                const usb_interface_descriptor& alt = interface.altsetting[a];
-                if (alt.bInterfaceClass != kPrinterClass || alt.bInterfaceSubClass != kPrinterSubClass ||
-                    alt.bInterfaceProtocol != kBidirectional)
-                    continue;
-                *configIndex = c;
-                *interfaceIndex = i;
-                *altIndex = a;
-                return 0;
-            }
-        }
-    }
-    return -1;
-}
 
 }  // namespace
 
@@ -105,12 +59,12 @@ int USBPRNPort::openPort() {
 }
 
 bool USBPRNPort::tryDevice(struct usb_bus* candidateBus, struct usb_device* candidate, const usb::PortNameParts& name) {
-    if (!usb::IsVelmarProduct(candidate, kProducts, sizeof kProducts / sizeof kProducts[0])) return false;
-    int c = 0, i = 0, a = 0;
-    if (find_first_altsetting(candidate, &c, &i, &a) != 0) return false;
-    const int in = find_ep(candidate, c, i, a, usb::DirectionIn, usb::BulkTransfer);
-    const int out = find_ep(candidate, c, i, a, usb::DirectionOut, usb::BulkTransfer);
-    if (in == -1 || out == -1) return false;
+    if (!usb::IsVelmarProduct(candidate, usb::ClassRouteProducts,
+                              sizeof usb::ClassRouteProducts / sizeof usb::ClassRouteProducts[0]))
+        return false;
+    usb::RouteInterface found;
+    if (!usb::FindRouteInterface(usb::Route::Class, candidate, &found)) return false;
+    const int c = found.configIndex, i = found.interfaceIndex, a = found.altIndex;
     usb_dev_handle* opened = usb_open(candidate);
     if (opened == nullptr) return false;
     const usb_interface_descriptor& alt = candidate->config[c].interface[i].altsetting[a];
@@ -123,7 +77,8 @@ bool USBPRNPort::tryDevice(struct usb_bus* candidateBus, struct usb_device* cand
         return false;
     }
     if (usb_set_altinterface(opened, alt.bAlternateSetting) < 0 ||
-        !usb::IdentificationNames(opened, kClassIn, kGetDeviceId, i, name.vendorText) ||
+        !usb::IdentificationNames(opened, usb::ClassIdentificationType, usb::ClassIdentificationRequest, i,
+                                  name.vendorText) ||
         (name.hasSerial && !usb::SerialNumberMatches(opened, candidate, name.serialText))) {
         usb::DropHandle(opened, i);
         return false;
@@ -134,8 +89,8 @@ bool USBPRNPort::tryDevice(struct usb_bus* candidateBus, struct usb_device* cand
     configuration = c;
     interfaceNumber = i;
     altSetting = a;
-    bulkInEndpoint = in;
-    bulkOutEndpoint = out;
+    bulkInEndpoint = found.bulkIn;
+    bulkOutEndpoint = found.bulkOut;
     return true;
 }
 

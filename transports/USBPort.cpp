@@ -11,11 +11,8 @@ namespace {
 
 namespace usb = quenvar::usb;
 
-constexpr uint16_t kProducts[] = {0x0002, 0x0004, 0x0006, 0x000A, 0x000E};
-
 // Vendor requests on the default pipe.
 constexpr int kVendorIn = 0xC0, kVendorOut = 0x40;
-constexpr int kIdentificationRequest = 0;
 constexpr int kPortStatusRequest = 1;
 constexpr int kResetRequest = 2;
 constexpr int kReceiveDataRequest = 3;
@@ -27,42 +24,6 @@ constexpr unsigned char kEtb = 0x17;
 constexpr unsigned int kEtbCounterRange = 32;
 // ESC RS "a" "2": the printer sends its status block on the bulk IN pipe.
 constexpr unsigned char kStatusTransmission[] = {0x1B, 0x1E, 0x61, 0x32};
-
-// The endpoint of alternate setting `altIndex` of interface `interfaceIndex`
-// of configuration `configIndex` whose direction bit is `direction` and whose
-// transfer type is `transferType`: the first in descriptor order. Its address,
-// or -1 when there is none.
-int find_ep(struct usb_device* dev, int configIndex, int interfaceIndex, int altIndex, int direction,
-            int transferType) {
-    if (dev->config == nullptr) return -1;
-    const usb_interface_descriptor& alt = dev->config[configIndex].interface[interfaceIndex].altsetting[altIndex];
-    for (int i = 0; i < alt.bNumEndpoints; ++i) {
-        const usb_endpoint_descriptor& endpoint = alt.endpoint[i];
-        if ((endpoint.bEndpointAddress & 0x80) == direction && (endpoint.bmAttributes & 0x03) == transferType)
-            return endpoint.bEndpointAddress;
-    }
-    return -1;
-}
-
-// The first alternate setting, over all configurations and interfaces, that
-// has any endpoint: its three indexes and 0, or -1 when none has.
-int find_first_altsetting(struct usb_device* dev, int* configIndex, int* interfaceIndex, int* altIndex) {
-    if (dev->config == nullptr) return -1;
-    for (int c = 0; c < dev->descriptor.bNumConfigurations; ++c) {
-        const usb_config_descriptor& config = dev->config[c];
-        for (int i = 0; i < config.bNumInterfaces; ++i) {
-            const usb_interface& interface = config.interface[i];
-            for (int a = 0; a < interface.num_altsetting; ++a) {
-                if (interface.altsetting[a].bNumEndpoints == 0) continue;
-                *configIndex = c;
-                *interfaceIndex = i;
-                *altIndex = a;
-                return 0;
-            }
-        }
-    }
-    return -1;
-}
 
 // status: in, what a status read brought. A Velmar ASB block begins with a
 // header byte of the length table and holds at least the seven bytes that
@@ -117,18 +78,20 @@ int USBPort::openPort() {
 }
 
 bool USBPort::tryDevice(struct usb_bus* candidateBus, struct usb_device* candidate, const usb::PortNameParts& name) {
-    if (!usb::IsVelmarProduct(candidate, kProducts, sizeof kProducts / sizeof kProducts[0])) return false;
-    int c = 0, i = 0, a = 0;
-    if (find_first_altsetting(candidate, &c, &i, &a) != 0) return false;
-    const usb_interface_descriptor& alt = candidate->config[c].interface[i].altsetting[a];
-    configuration = candidate->config[c].bConfigurationValue;
+    if (!usb::IsVelmarProduct(candidate, usb::VendorRouteProducts,
+                              sizeof usb::VendorRouteProducts / sizeof usb::VendorRouteProducts[0]))
+        return false;
+    usb::RouteInterface found;
+    // Only the first alternate setting with endpoints is looked at: without
+    // both bulk pipes the device is not a printer of this route.
+    if (!usb::FindRouteInterface(usb::Route::Vendor, candidate, &found)) return false;
+    const usb_interface_descriptor& alt =
+        candidate->config[found.configIndex].interface[found.interfaceIndex].altsetting[found.altIndex];
+    configuration = candidate->config[found.configIndex].bConfigurationValue;
     interfaceNumber = alt.bInterfaceNumber;
     altSetting = alt.bAlternateSetting;
-    bulkInEndpoint = find_ep(candidate, c, i, a, usb::DirectionIn, usb::BulkTransfer);
-    bulkOutEndpoint = find_ep(candidate, c, i, a, usb::DirectionOut, usb::BulkTransfer);
-    // Only this alternate setting is looked at: without both bulk pipes the
-    // device is not a printer of this route.
-    if (bulkInEndpoint == -1 || bulkOutEndpoint == -1) return false;
+    bulkInEndpoint = found.bulkIn;
+    bulkOutEndpoint = found.bulkOut;
     usb_dev_handle* opened = usb_open(candidate);
     if (opened == nullptr) return false;
     // A claim that fails shows in the requests that follow.
@@ -136,7 +99,8 @@ bool USBPort::tryDevice(struct usb_bus* candidateBus, struct usb_device* candida
     bus = candidateBus;
     device = candidate;
     handle = opened;
-    if (usb::IdentificationNames(handle, kVendorIn, kIdentificationRequest, 0, name.vendorText) &&
+    if (usb::IdentificationNames(handle, usb::VendorIdentificationType, usb::VendorIdentificationRequest, 0,
+                                 name.vendorText) &&
         (!name.hasSerial || usb::SerialNumberMatches(handle, candidate, name.serialText)))
         return true;
     dropHandle();

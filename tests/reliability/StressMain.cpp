@@ -64,9 +64,12 @@ int main(int argc, char** argv) {
         std::vector<reliability::StressTransport> chosen;
         for (reliability::StressTransport& t : transports)
             if (t.name.find(only) != std::string::npos) {
-                t.fillsTheRest = true;
+                t.fillsTheRest = false;
                 chosen.push_back(std::move(t));
             }
+        // Each chosen transport gets an equal share; the last one takes what
+        // the others' rigs cannot have (the first such one would take it all).
+        if (!chosen.empty()) chosen.back().fillsTheRest = true;
         transports = std::move(chosen);
     }
     const reliability::StressReport report = RunStress(transports, options);

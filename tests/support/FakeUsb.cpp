@@ -1,5 +1,6 @@
 #include "tests/support/FakeUsb.h"
 
+#include <fcntl.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -57,6 +58,7 @@ std::vector<Configuration> parse_configurations(const std::string& d) {
 
 // The file a host process holds open on the device.
 struct OpenFile {
+    bool writable = true;  // opened for writing: usbfs takes requests only then
     std::size_t readOffset = 0;
     std::set<uint8_t> claimed;
     std::deque<usbdevfs_urb*> pending;    // submitted, not yet complete (in order)
@@ -73,15 +75,18 @@ constexpr uint64_t kNeverWritable = 0xFFFFFFFFFFFFFFFEull;
 class FakeUsbDevice : public FakeDevice {
 public:
     // log: shared with the plug; a file the host still holds open may outlive it.
-    FakeUsbDevice(std::shared_ptr<emulator::UsbFunction> function, unsigned devnum, std::shared_ptr<CallLog> log)
-        : function_(std::move(function)),
+    FakeUsbDevice(std::shared_ptr<emulator::UsbFunction> function, unsigned devnum, std::shared_ptr<CallLog> log,
+                  const UsbPlugOptions& options)
+        : readOnly_(options.readOnly),
+          function_(std::move(function)),
           descriptors_(function_->descriptors()),
           configurations_(parse_configurations(descriptors_)),
           devnum_(devnum),
           logHolder_(std::move(log)),
           log_(*logHolder_) {
-        for (uint8_t interface : function_->kernelDriverInterfaces())
-            driverBound_.insert(interface);
+        if (options.kernelDrivers)
+            for (uint8_t interface : function_->kernelDriverInterfaces())
+                driverBound_.insert(interface);
         if (!configurations_.empty()) activeConfiguration_ = configurations_.front().value;
     }
 
@@ -101,10 +106,15 @@ public:
         }
     }
 
-    int open(const std::string&, int) override {
+    int open(const std::string&, int flags) override {
         std::lock_guard<std::mutex> lock(mutex_);
         if (gone_) {
             errno = ENODEV;
+            return -1;
+        }
+        const bool writable = (flags & O_ACCMODE) != O_RDONLY;
+        if (writable && readOnly_) {
+            errno = EACCES;
             return -1;
         }
         // A descriptor that select() never reports writable: the USB library
@@ -118,6 +128,7 @@ public:
             return -1;
         }
         files_[fd] = OpenFile{};
+        files_[fd].writable = writable;
         log_.add("open", devnum_);
         return fd;
     }
@@ -212,6 +223,7 @@ private:
     bool reap(OpenFile& file, void** where, int* result);
 
     std::mutex mutex_;
+    const bool readOnly_;
     std::shared_ptr<emulator::UsbFunction> function_;
     const std::string descriptors_;
     const std::vector<Configuration> configurations_;
@@ -232,6 +244,8 @@ bool FakeUsbDevice::ioctl(int fd, unsigned long request, void* argument, int* re
     if (found == files_.end()) return false;
     OpenFile& file = found->second;
     if (gone_ && request != USBDEVFS_REAPURBNDELAY && request != USBDEVFS_REAPURB) return fail(ENODEV, result);
+    // usbfs takes no request on a file opened for reading only.
+    if (!file.writable) return fail(EPERM, result);
 
     switch (request) {
     case USBDEVFS_CONNECTINFO: {
@@ -239,6 +253,18 @@ bool FakeUsbDevice::ioctl(int fd, unsigned long request, void* argument, int* re
         info->devnum = devnum_;
         info->slow = 0;
         log_.add("connectinfo", devnum_);
+        return done(0, result);
+    }
+    case USBDEVFS_GETDRIVER: {
+        // The kernel driver bound to an interface; "usbfs" when a file claimed it.
+        auto* driver = static_cast<usbdevfs_getdriver*>(argument);
+        const auto interface = static_cast<uint8_t>(driver->interface);
+        log_.add("getdriver", interface);
+        const char* name = driverBound_.count(interface) != 0 ? "usblp"
+                           : claimedBy_.count(interface) != 0 ? "usbfs"
+                                                              : nullptr;
+        if (name == nullptr) return fail(ENODATA, result);
+        std::snprintf(driver->driver, sizeof driver->driver, "%s", name);
         return done(0, result);
     }
     case USBDEVFS_CLAIMINTERFACE: {
@@ -446,8 +472,8 @@ emulator::UsbSetup UsbPlug::SetupOf(const CallLog::Entry& entry) {
     return setup;
 }
 
-UsbPlug::UsbPlug(std::shared_ptr<emulator::UsbFunction> function, unsigned bus)
-    : function_(std::move(function)), bus_(bus) {
+UsbPlug::UsbPlug(std::shared_ptr<emulator::UsbFunction> function, const UsbPlugOptions& options)
+    : function_(std::move(function)), options_(options) {
     replug();
 }
 
@@ -456,9 +482,9 @@ UsbPlug::~UsbPlug() { unplug(); }
 void UsbPlug::replug() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (device_) return;
-    path_ = UsbHost::Instance().nextDevicePath(bus_);
+    path_ = UsbHost::Instance().nextDevicePath(options_.bus);
     const auto devnum = static_cast<unsigned>(std::strtoul(path_.c_str() + path_.rfind('/') + 1, nullptr, 10));
-    device_ = std::make_shared<FakeUsbDevice>(function_, devnum, log_);
+    device_ = std::make_shared<FakeUsbDevice>(function_, devnum, log_, options_);
     // Registered before the file appears, so a bus scan that sees the file
     // always reaches the device.
     registration_ = std::make_unique<DeviceRegistration>(path_, device_);
@@ -516,7 +542,13 @@ UsbHost::UsbHost() {
 UsbHost::~UsbHost() = default;
 
 std::unique_ptr<UsbPlug> UsbHost::plug(std::shared_ptr<emulator::UsbFunction> function, unsigned bus) {
-    return std::unique_ptr<UsbPlug>(new UsbPlug(std::move(function), bus));
+    UsbPlugOptions options;
+    options.bus = bus;
+    return plug(std::move(function), options);
+}
+
+std::unique_ptr<UsbPlug> UsbHost::plug(std::shared_ptr<emulator::UsbFunction> function, const UsbPlugOptions& options) {
+    return std::unique_ptr<UsbPlug>(new UsbPlug(std::move(function), options));
 }
 
 std::string UsbHost::nextDevicePath(unsigned bus) {

@@ -26,6 +26,17 @@ namespace testsupport {
 
 class FakeUsbDevice;
 
+// How a device is plugged in.
+struct UsbPlugOptions {
+    unsigned bus = 1;  // 1 to 999
+    // Its file is readable only, as /dev/bus/usb files are to users without
+    // the udev rule: the host may open it to read the descriptors, but every
+    // request on it fails with EPERM (and opening it to write with EACCES).
+    bool readOnly = false;
+    // Kernel drivers take the interfaces the device asks for when plugged in.
+    bool kernelDrivers = true;
+};
+
 // One device on one bus. Unplugs the device when destroyed.
 class UsbPlug {
 public:
@@ -43,7 +54,7 @@ public:
     // "<root>/<bus>/<device>", the file the USB library opens.
     std::string path() const;
     // Every request the host made on this device's files, across replugs:
-    //   open, close, connectinfo, claim (interface), release (interface),
+    //   open, close, connectinfo, getdriver (interface), claim (interface), release (interface),
     //   setconfig (value), setintf (interface << 8 | alternate setting),
     //   disconnect (interface, the kernel driver detach), control (SetupValue;
     //   data: the OUT data stage, or what an IN request got), bulk-out and
@@ -56,11 +67,11 @@ public:
 
 private:
     friend class UsbHost;
-    UsbPlug(std::shared_ptr<emulator::UsbFunction> function, unsigned bus);
+    UsbPlug(std::shared_ptr<emulator::UsbFunction> function, const UsbPlugOptions& options);
 
     mutable std::mutex mutex_;
     std::shared_ptr<emulator::UsbFunction> function_;
-    unsigned bus_;
+    UsbPlugOptions options_;
     std::shared_ptr<FakeUsbDevice> device_;  // null while unplugged
     std::unique_ptr<DeviceRegistration> registration_;
     std::string path_;
@@ -74,6 +85,7 @@ public:
     static UsbHost& Instance();
     // Plugs `function` into bus `bus` (1 to 999).
     std::unique_ptr<UsbPlug> plug(std::shared_ptr<emulator::UsbFunction> function, unsigned bus = 1);
+    std::unique_ptr<UsbPlug> plug(std::shared_ptr<emulator::UsbFunction> function, const UsbPlugOptions& options);
     const std::string& root() const { return root_; }
 
 private:

@@ -6,6 +6,8 @@
 // process (registering its fake device with the interposer), so the unchanged
 // program finds the emulated device exactly as a test binary does. The printer
 // stops when the process exits. Without QUENVAR_TEST_PRINTER it does nothing.
+// Several printers, each "<kind>:<options>", are separated by ";" (e.g. three
+// USB printers on one bus).
 //
 // Each kind is one start function, defined in the kind's own file and listed
 // in the table below. Its options text is the kind's own (for example a device
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -48,31 +51,47 @@ const PreloadKind kKinds[] = {
     {"parallel", &testsupport::StartParallelPrinter},
 };
 
-std::shared_ptr<void>* g_printer = nullptr;
+std::vector<std::shared_ptr<void>>* g_printers = nullptr;
+
+// Starts the printer of one "<kind>:<options>"; ends the process when it cannot.
+void start_one(const std::string& setting) {
+    const std::size_t colon = setting.find(':');
+    const std::string kind = setting.substr(0, colon);
+    const std::string options = colon == std::string::npos ? std::string() : setting.substr(colon + 1);
+    for (const PreloadKind& k : kKinds) {
+        if (kind != k.name || k.start == nullptr) continue;
+        try {
+            std::shared_ptr<void> printer = k.start(options);
+            if (printer) {
+                g_printers->push_back(std::move(printer));
+                return;
+            }
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "preloaded printer %s: %s\n", setting.c_str(), e.what());
+        }
+        std::_Exit(97);
+    }
+    std::fprintf(stderr, "preloaded printer: unknown kind in QUENVAR_TEST_PRINTER: %s\n", setting.c_str());
+    std::_Exit(97);
+}
 
 __attribute__((constructor)) void start_preloaded_printer() {
     const char* setting = std::getenv("QUENVAR_TEST_PRINTER");
     if (setting == nullptr || *setting == '\0') return;
-    const char* colon = std::strchr(setting, ':');
-    const std::string kind = colon ? std::string(setting, colon) : std::string(setting);
-    const std::string options = colon ? std::string(colon + 1) : std::string();
-    for (const PreloadKind& k : kKinds) {
-        if (kind != k.name || k.start == nullptr) continue;
-        try {
-            g_printer = new std::shared_ptr<void>(k.start(options));
-            if (*g_printer) return;
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "preloaded printer %s: %s\n", setting, e.what());
-        }
-        std::_Exit(97);
+    g_printers = new std::vector<std::shared_ptr<void>>;
+    const std::string all = setting;
+    std::size_t start = 0;
+    while (start <= all.size()) {
+        std::size_t end = all.find(';', start);
+        if (end == std::string::npos) end = all.size();
+        if (end > start) start_one(all.substr(start, end - start));
+        start = end + 1;
     }
-    std::fprintf(stderr, "preloaded printer: unknown kind in QUENVAR_TEST_PRINTER=%s\n", setting);
-    std::_Exit(97);
 }
 
 __attribute__((destructor)) void stop_preloaded_printer() {
-    delete g_printer;
-    g_printer = nullptr;
+    delete g_printers;
+    g_printers = nullptr;
 }
 
 }  // namespace

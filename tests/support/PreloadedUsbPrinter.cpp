@@ -7,6 +7,10 @@
 //   etb=N           ETB counter to start from
 //   offline, cover-open, paper-empty   conditions to start with
 //   printed=FILE    when the process ends, the printed data goes to FILE
+//   product=N       product identifier (e.g. 0x0004; default the route's first)
+//   bus=N           the bus it is plugged into (default 1)
+//   read-only       its device file is readable only (this user may not use it)
+//   no-driver       no kernel driver takes its interface when it is plugged in
 // e.g. QUENVAR_TEST_PRINTER=usbven:serial=AB12CD34,speed=4000,printed=/tmp/out
 #include <fstream>
 #include <memory>
@@ -24,6 +28,7 @@ namespace {
 
 struct Settings {
     emulator::UsbPrinterOptions options;
+    UsbPlugOptions plug;
     unsigned etb = 0;
     bool offline = false, coverOpen = false, paperEmpty = false;
     std::string printedFile;
@@ -54,6 +59,14 @@ Settings parse(const std::string& text) {
             settings.coverOpen = true;
         } else if (key == "paper-empty") {
             settings.paperEmpty = true;
+        } else if (key == "product") {
+            settings.options.product = static_cast<uint16_t>(std::stoul(value, nullptr, 0));
+        } else if (key == "bus") {
+            settings.plug.bus = static_cast<unsigned>(std::stoul(value));
+        } else if (key == "read-only") {
+            settings.plug.readOnly = true;
+        } else if (key == "no-driver") {
+            settings.plug.kernelDrivers = false;
         } else if (key == "printed") {
             settings.printedFile = value;
         } else if (!key.empty()) {
@@ -85,7 +98,7 @@ std::shared_ptr<void> start(const std::string& options) {
     model.setCoverOpen(settings.coverOpen);
     model.setPaperEmpty(settings.paperEmpty);
     running->printedFile = settings.printedFile;
-    running->plug = UsbHost::Instance().plug(running->printer);
+    running->plug = UsbHost::Instance().plug(running->printer, settings.plug);
     return running;
 }
 

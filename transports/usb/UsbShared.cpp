@@ -1,28 +1,14 @@
 #include "transports/usb/UsbShared.h"
 
 #include <cstring>
-#include <mutex>
 
 namespace quenvar {
 namespace usb {
 
 namespace {
 
-constexpr int kStandardDeviceIn = 0x80;
-constexpr int kGetDescriptor = 6;
-constexpr int kStringDescriptor = 0x0300;
-// A serial-number descriptor the ports accept: 18 bytes (length 18, type 3,
-// eight UTF-16LE code units).
-constexpr unsigned int kSerialDescriptorLength = 18;
-constexpr unsigned int kSerialCharacters = 8;
 constexpr const char* kSerialMarker = ";sn:";
 constexpr unsigned int kPrefixLength = 7;
-
-// One lock for the USB library's bus and device lists, in the whole process.
-std::mutex& bus_lock() {
-    static std::mutex lock;
-    return lock;
-}
 
 }  // namespace
 
@@ -74,58 +60,11 @@ PortNameParts SplitPortName(const char* portName) {
     return parts;
 }
 
-bool IsVelmarProduct(const struct usb_device* device, const uint16_t* products, unsigned int count) {
-    if (device->descriptor.idVendor != VelmarVendorId) return false;
-    for (unsigned int i = 0; i < count; ++i)
-        if (device->descriptor.idProduct == products[i]) return true;
-    return false;
-}
-
-bool IdentificationNames(usb_dev_handle* handle, int requestType, int request, int index,
-                         const std::string& vendorText) {
-    char answer[IdentificationLength + 1] = {};
-    if (usb_control_msg(handle, requestType, request, 0, index, answer, IdentificationLength, SearchRequestMs) < 0)
-        return false;
-    // The first two bytes give the answer's length; the text follows.
-    return std::strstr(answer + 2, vendorText.c_str()) != nullptr;
-}
-
-bool SerialNumberMatches(usb_dev_handle* handle, const struct usb_device* device, const std::string& serialText) {
-    const int index = device->descriptor.iSerialNumber;
-    if (index == 0) return false;
-    unsigned char answer[IdentificationLength] = {};
-    const int length = usb_control_msg(handle, kStandardDeviceIn, kGetDescriptor, kStringDescriptor + index, 0,
-                                       reinterpret_cast<char*>(answer), IdentificationLength, SearchRequestMs);
-    if (length < static_cast<int>(kSerialDescriptorLength) || answer[0] != kSerialDescriptorLength || answer[1] != 3)
-        return false;
-    char serial[kSerialCharacters + 1];
-    for (unsigned int i = 0; i < kSerialCharacters; ++i) {
-        const unsigned char low = answer[2 + 2 * i], high = answer[3 + 2 * i];
-        serial[i] = high != 0 ? '?' : static_cast<char>(low);
-    }
-    serial[kSerialCharacters] = '\0';
-    return std::strcmp(serial, serialText.c_str()) == 0;
-}
-
 void DropHandle(usb_dev_handle*& handle, int interfaceNumber) {
     if (handle == nullptr) return;
     usb_release_interface(handle, interfaceNumber);
     usb_close(handle);
     handle = nullptr;
-}
-
-BusSearch::BusSearch() {
-    bus_lock().lock();
-    // Their results are not needed: the walk sees whatever the rescan found.
-    usb_init();
-    usb_find_busses();
-    usb_find_devices();
-}
-
-BusSearch::~BusSearch() { bus_lock().unlock(); }
-
-struct usb_bus* BusSearch::busses() const {
-    return usb_get_busses();
 }
 
 }  // namespace usb

@@ -1,7 +1,7 @@
 // What the two USB ports (USBPort, the vendor route; USBPRNPort, the printer
-// class) have in common: the port-name grammar, the search over the USB
-// library's bus and device lists, the identification text and serial-number
-// checks of a candidate printer, and dropping the device handle.
+// class) have in common: the port-name grammar, transfers and dropping the
+// device handle. The search over the USB library's bus and device lists and
+// the checks of a candidate printer are in UsbBus.h.
 //
 // Port name: prefix (7 characters), vendorText, optionally ";sn:" and
 // serialText. vendorText must occur in the printer's identification text;
@@ -15,24 +15,13 @@
 #include <string>
 
 #include "core/Deadline.h"
+#include "transports/usb/UsbBus.h"
 
 namespace quenvar {
 namespace usb {
 
-// Every Velmar printer reports this vendor identifier.
-constexpr uint16_t VelmarVendorId = 0x0A6F;
 // Room for a port name or settings string, terminating zero included.
 constexpr unsigned int PortTextSize = 100;
-// Answer room of the identification requests (the buffer has one byte more,
-// which stays 0 so the answer is always terminated).
-constexpr unsigned int IdentificationLength = 256;
-// Time limit of the requests made while choosing a printer.
-constexpr unsigned int SearchRequestMs = 200;
-// Transfer type of a bulk endpoint, and the direction bit of an IN endpoint.
-constexpr int BulkTransfer = 2;
-constexpr int DirectionIn = 0x80;
-constexpr int DirectionOut = 0x00;
-
 // `value` (a byte count or milliseconds) as the USB library's int argument.
 inline int UsbInt(uint64_t value) { return value > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(value); }
 
@@ -75,55 +64,9 @@ struct PortNameParts {
 // portName: in, the whole name, prefix included; it is not changed.
 PortNameParts SplitPortName(const char* portName);
 
-// A candidate printer of the vendor with one of `products` (count of them).
-bool IsVelmarProduct(const struct usb_device* device, const uint16_t* products, unsigned int count);
-
-// handle: in, an open candidate. Sends an identification request (request
-// type, request, index as given; 256 bytes; 200 ms) and searches its answer,
-// from the third byte up to the first zero byte, for vendorText. False when
-// the request fails or the text is not there.
-bool IdentificationNames(usb_dev_handle* handle, int requestType, int request, int index,
-                         const std::string& vendorText);
-
-// handle, device: in, an open candidate. Reads its serial-number string
-// (GET_DESCRIPTOR, 200 ms) and compares it with serialText. Only a descriptor
-// of exactly 18 bytes (eight code units) counts; a code unit above 0xFF reads
-// as "?". False for a printer without a serial-number string.
-bool SerialNumberMatches(usb_dev_handle* handle, const struct usb_device* device, const std::string& serialText);
-
-// Runs a search for a printer: rescans the buses, so printers plugged in or
-// pulled out since the last search are seen, and offers every device, bus by
-// bus in the USB library's order, to `tryDevice` until it accepts one (returns
-// true). The USB library keeps one list of buses and devices for the whole
-// process and every rescan rebuilds it, so all searches of all ports run one
-// at a time under one process-wide lock. Returns true when a device was
-// accepted.
-template <class TryDevice>
-bool SearchDevices(TryDevice tryDevice);
-
 // Releases `interfaceNumber`, closes the handle and sets it to null; the next
 // operation searches again. Nothing is sent to the printer.
 void DropHandle(usb_dev_handle*& handle, int interfaceNumber);
-
-// The lock behind SearchDevices, and the rescan it runs under it.
-class BusSearch {
-public:
-    BusSearch();
-    ~BusSearch();
-    BusSearch(const BusSearch&) = delete;
-    BusSearch& operator=(const BusSearch&) = delete;
-    // The first bus of the fresh list.
-    struct usb_bus* busses() const;
-};
-
-template <class TryDevice>
-bool SearchDevices(TryDevice tryDevice) {
-    BusSearch search;
-    for (struct usb_bus* bus = search.busses(); bus != nullptr; bus = bus->next)
-        for (struct usb_device* device = bus->devices; device != nullptr; device = device->next)
-            if (tryDevice(bus, device)) return true;
-    return false;
-}
 
 }  // namespace usb
 }  // namespace quenvar
