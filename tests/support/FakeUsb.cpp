@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -61,8 +60,10 @@ struct OpenFile {
     bool writable = true;  // opened for writing: usbfs takes requests only then
     std::size_t readOffset = 0;
     std::set<uint8_t> claimed;
-    std::deque<usbdevfs_urb*> pending;    // submitted, not yet complete (in order)
-    std::deque<usbdevfs_urb*> completed;  // complete, not yet reaped (in order)
+    // Vectors, not deques: a file holds a transfer or two at most, and the USB
+    // library opens every device on each bus search, so an open stays cheap.
+    std::vector<usbdevfs_urb*> pending;    // submitted, not yet complete (in order)
+    std::vector<usbdevfs_urb*> completed;  // complete, not yet reaped (in order)
 };
 
 constexpr uint64_t kNeverWritable = 0xFFFFFFFFFFFFFFFEull;
@@ -88,6 +89,9 @@ public:
             for (uint8_t interface : function_->kernelDriverInterfaces())
                 driverBound_.insert(interface);
         if (!configurations_.empty()) activeConfiguration_ = configurations_.front().value;
+    }
+    ~FakeUsbDevice() override {
+        if (neverWritable_ >= 0) ::close(neverWritable_);
     }
 
     const std::string& descriptors() const { return descriptors_; }
@@ -119,16 +123,23 @@ public:
         }
         // A descriptor that select() never reports writable: the USB library
         // waits on it for completions between reaps, and finds them by reaping.
-        const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (fd < 0) return -1;
-        const uint64_t full = kNeverWritable;
-        if (RealWrite(fd, &full, sizeof full) != sizeof full) {
-            ::close(fd);
-            errno = EIO;
-            return -1;
+        // Each open gets its own copy of one such eventfd, made once.
+        if (neverWritable_ < 0) {
+            const int made = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+            if (made < 0) return -1;
+            const uint64_t full = kNeverWritable;
+            if (RealWrite(made, &full, sizeof full) != sizeof full) {
+                ::close(made);
+                errno = EIO;
+                return -1;
+            }
+            neverWritable_ = made;
         }
-        files_[fd] = OpenFile{};
-        files_[fd].writable = writable;
+        const int fd = fcntl(neverWritable_, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) return -1;
+        OpenFile& file = files_[fd];
+        file = OpenFile{};
+        file.writable = writable;
         log_.add("open", devnum_);
         return fd;
     }
@@ -236,6 +247,7 @@ private:
     std::set<uint8_t> driverBound_;          // interfaces a kernel driver holds
     std::map<uint8_t, int> claimedBy_;       // interface -> file descriptor that claimed it
     std::map<int, OpenFile> files_;
+    int neverWritable_ = -1;  // the eventfd each open file is a copy of
 };
 
 bool FakeUsbDevice::ioctl(int fd, unsigned long request, void* argument, int* result) {
@@ -451,7 +463,7 @@ bool FakeUsbDevice::reap(OpenFile& file, void** where, int* result) {
     if (!gone_) pump(file);
     if (file.completed.empty()) return fail(gone_ ? ENODEV : EAGAIN, result);
     *where = file.completed.front();
-    file.completed.pop_front();
+    file.completed.erase(file.completed.begin());
     return done(0, result);
 }
 
