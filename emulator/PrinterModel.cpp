@@ -102,7 +102,10 @@ void PrinterModel::set(Condition condition, bool on) {
         bool couldPrint = status_.canPrint();
         status_.set(condition, on);
         // Time spent stopped must not count as printing time once printing resumes.
-        if (!couldPrint && status_.canPrint()) lastAdvance_ = Clock::now();
+        if (!couldPrint && status_.canPrint()) {
+            lastAdvance_ = Clock::now();
+            fireMarkersLocked();
+        }
     }
     notify();
 }
@@ -117,6 +120,7 @@ void PrinterModel::clearConditions() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!status_.canPrint()) lastAdvance_ = Clock::now();
         status_.conditions = 0;
+        fireMarkersLocked();
     }
     notify();
 }
@@ -529,6 +533,10 @@ void PrinterModel::handleCommand(const std::string& command) {
 
 void PrinterModel::fireMarkersLocked() {
     while (!markers_.empty() && markers_.front().position <= printed_.size()) {
+        // A stopped printer (offline, cover open, paper out...) takes nothing
+        // more from its buffer, the job end behind the printed data included:
+        // it answers once it can print again.
+        if (markers_.front().jobEnd && !status_.canPrint()) return;
         Marker marker = markers_.front();
         markers_.pop_front();
         if (!marker.jobEnd) continue;

@@ -95,6 +95,15 @@ TEST(Jobs, StoppedPrinterHoldsTheEndAnswersAndThenAnswersEveryPoll) {
         << "the error value is for one answer only";
     EXPECT_EQ(host.receive(1, 300ms), "");
     EXPECT_EQ(printer.model().printedData(), "xyz");
+
+    // Everything is printed when the printer goes offline: the job end that
+    // follows still waits, or a checked job would be confirmed on a stopped printer.
+    printer.model().setOffline(true);
+    host.send(g_jobEnd);
+    ASSERT_TRUE(printer.model().waitReceived(sent.size() + g_jobEnd.size(), 5s));
+    EXPECT_EQ(host.receive(1, 300ms), "");
+    printer.model().setOffline(false);
+    EXPECT_EQ(host.receive(8), job_end_answer(0x01, 0x01));
 }
 
 TEST(Jobs, EtbAdvancesTheCounterOncePrintedAndWraps) {
