@@ -288,10 +288,13 @@ bool SerPort::readOrClear(VelmarPrinterStatus_2* status, unsigned char* place, u
 }
 
 int SerPort::getParsedStatus(VelmarPrinterStatus_2* status) {
+    return getParsedStatusWithin(status, quenvar::Deadline::never());
+}
+
+int SerPort::getParsedStatusWithin(VelmarPrinterStatus_2* status, const quenvar::Deadline& deadline) {
     clear_status(status);
     unsigned int written = 0;
     if (writePort(quenvar::StatusPreambleCommand, quenvar::CompletionCommandLength, &written) == 0) return 0;
-    const quenvar::Deadline unbounded = quenvar::Deadline::never();
     for (const unsigned char n : quenvar::RealTimeStatusSequence) {
         const quenvar::RealTimeRequest request = quenvar::MakeRealTimeRequest(n);
         // Only the reply to this request is its status: bytes still on the
@@ -299,7 +302,7 @@ int SerPort::getParsedStatus(VelmarPrinterStatus_2* status) {
         // up, noise) would be read as the reply and misreport the printer.
         (void)tcflush(fd, TCIFLUSH);
         if (writeDirect(request.bytes, quenvar::RealTimeRequestLength) < quenvar::RealTimeRequestLength) return 0;
-        if (!readOrClear(status, status->raw, kRawMax, &status->rawLength, unbounded)) return 0;
+        if (!readOrClear(status, status->raw, kRawMax, &status->rawLength, deadline)) return 0;
         if (status->rawLength == 0) return 0;
         switch (quenvar::ApplyRealTimeStatusByte(n, status->raw[0], status)) {
         case quenvar::RealTimeStep::BadByte:
@@ -321,7 +324,9 @@ int SerPort::getParsedStatus(VelmarPrinterStatus_2* status) {
 int SerPort::beginCheckedBlock(VelmarPrinterStatus_2* status) {
     const quenvar::Deadline deadline = quenvar::Deadline::checkedBlock(timeoutMs);
     clear_status(status);
-    if (getParsedStatus(status) == 0) status->offline = 1;
+    // The status read shares the block's bound: counted in steps alone, its
+    // reads would run past the bound on a machine too busy to keep the steps short.
+    if (getParsedStatusWithin(status, deadline) == 0) status->offline = 1;
     if (status->offline == 1) return 1;  // nothing is sent to an offline printer
     if (!writeCommand(quenvar::JobBeginCommand, quenvar::CompletionCommandLength)) {
         status->offline = 1;

@@ -73,6 +73,9 @@ public:
     int SerReadBufParser(VelmarPrinterStatus_2* status);
 
 private:
+    // getParsedStatus, with every read ending at `deadline` at the latest (a
+    // checked block's own status takes its time from the block's bound).
+    int getParsedStatusWithin(VelmarPrinterStatus_2* status, const quenvar::Deadline& deadline);
     // readPort, with the whole wait ending at `deadline` at the latest.
     int readWithin(unsigned char* buf, unsigned int size, unsigned int* read, const quenvar::Deadline& deadline);
     // A read of at most `size` bytes into `place`, its count in `*count`; when

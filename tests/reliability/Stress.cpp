@@ -118,8 +118,8 @@ public:
         };
         VelmarPrinterStatus_2 status{};
         JobEnd end;
-        int result =
-            timed("BeginCheckedBlockEx", t.bounds.block, [&] { return BeginCheckedBlockEx(slot.port, &status, 2); });
+        int result = timed(slot, "BeginCheckedBlockEx", t.bounds.block,
+                           [&] { return BeginCheckedBlockEx(slot.port, &status, 2); });
         if (result == 0) {
             end = JobEnd::BeginError;
         } else if (status.offline) {
@@ -128,7 +128,7 @@ public:
             end = write(slot, content, faultAt, random, bringOn) ? JobEnd::EndError : JobEnd::WriteFailed;
             if (end != JobEnd::WriteFailed) {
                 bringOn(content.size());
-                result = timed("EndCheckedBlockEx", t.bounds.block,
+                result = timed(slot, "EndCheckedBlockEx", t.bounds.block,
                                [&] { return EndCheckedBlockEx(slot.port, &status, 2); });
                 end = result == 0 ? JobEnd::EndError : status.offline ? JobEnd::EndOffline : JobEnd::Confirmed;
             }
@@ -153,13 +153,13 @@ public:
 
 private:
     template <class Call>
-    int timed(const char* name, uint64_t bound, Call call) {
+    int timed(const Slot& slot, const char* name, uint64_t bound, Call call) {
         const uint64_t start = NowMs();
         const int result = call();
         const uint64_t ms = NowMs() - start;
         if (ms > bound + Slack(bound) && tally_.problems.size() < kProblemsKept)
-            tally_.problems.push_back(std::string(name) + " took " + std::to_string(ms) + " ms, bound " +
-                                      std::to_string(bound) + " ms");
+            tally_.problems.push_back(slot.transport->name + " printer " + std::to_string(slot.index) + ": " + name +
+                                      " took " + std::to_string(ms) + " ms, bound " + std::to_string(bound) + " ms");
         return result;
     }
 
@@ -176,7 +176,7 @@ private:
             const std::size_t piece =
                 std::min(content.size() - sent, std::uniform_int_distribution<std::size_t>(1, 4096)(random));
             unsigned int written = 0;
-            const int ok = timed("WritePort", slot.transport->bounds.write, [&] {
+            const int ok = timed(slot, "WritePort", slot.transport->bounds.write, [&] {
                 return WritePort(slot.port, reinterpret_cast<const unsigned char*>(content.data() + sent),
                                  static_cast<unsigned int>(piece), &written);
             });

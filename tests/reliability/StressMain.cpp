@@ -32,8 +32,17 @@ int main(int argc, char** argv) {
     }
     reliability::StressOptions options;
     std::string only;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    const auto usage = [&] {
+        std::fprintf(stderr,
+                     "usage: %s [--printers N] [--threads N] [--jobs PER_PRINTER] [--faults PERCENT] [--seed N]"
+                     " [--only TRANSPORT]\n",
+                     argv[0]);
+        return 2;
+    };
+    for (int i = 1; i < argc; i += 2) {
         const std::string flag = argv[i];
+        // A flag without its value (--help among them) gets the usage, not a full run.
+        if (i + 1 >= argc) return usage();
         if (flag == "--only") {
             only = argv[i + 1];
             continue;
@@ -49,13 +58,8 @@ int main(int argc, char** argv) {
             options.faultShare = static_cast<double>(value) / 100.0;
         else if (flag == "--seed")
             options.seed = static_cast<uint32_t>(value);
-        else {
-            std::fprintf(stderr,
-                         "usage: %s [--printers N] [--threads N] [--jobs PER_PRINTER] [--faults PERCENT] [--seed N]"
-                         " [--only TRANSPORT]\n",
-                         argv[0]);
-            return 2;
-        }
+        else
+            return usage();
     }
     std::cout << "seed " << options.seed << "\n" << std::flush;
     // --only network, serial, ...: one transport's printers alone.
