@@ -5,7 +5,9 @@ namespace fuzzsupport {
 namespace {
 
 constexpr uint8_t kVendorIn = 0xC0;
+constexpr uint8_t kVendorOut = 0x40;
 constexpr uint8_t kReceiveData = 3;
+constexpr uint8_t kReset = 2;
 
 }  // namespace
 
@@ -35,6 +37,13 @@ void ReplyScript::deliver(const std::string& bytes) {
 
 void ScriptedVendorPrinter::start(std::vector<std::string> replies) {
     script_.start(std::move(replies));
+    // The printer's own bulk IN pipe (status blocks, job answers) is never
+    // read here, the script's is: the reset request empties it, as it would
+    // otherwise grow with every input.
+    emulator::UsbSetup reset;
+    reset.requestType = kVendorOut;
+    reset.request = kReset;
+    (void)UsbVendorPrinter::control(reset, std::string());
     std::lock_guard<std::mutex> lock(mutex_);
     transfers_.clear();
     std::string first;

@@ -69,6 +69,9 @@ private:
     std::string latest_;
 };
 
+// Bytes of print data the model of a scripted printer keeps.
+constexpr std::size_t kKeptModelBytes = 256;
+
 // A scripted printer plugged in for the whole fuzz run.
 template <class Printer>
 struct PluggedPrinter {
@@ -81,8 +84,10 @@ struct PluggedPrinter {
         options.serialNumber = serial;
         printer = std::make_shared<Printer>(options);
         plug = testsupport::UsbHost::Instance().plug(printer);
-        // Nothing reads the device's call log, which would grow with every input.
+        // Nothing reads the device's call log, nor what the model received and
+        // printed; each would grow with every input.
         plug->log().setRecording(false);
+        printer->model().setPrintedSink([](const char*, std::size_t) {}, kKeptModelBytes);
     }
 
     // Ready for the next input (`size` bytes of replies at `data`).
